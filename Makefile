@@ -1,0 +1,50 @@
+# Every target installs what it needs first, so each works on a fresh Debian 12 machine.
+JOBS        ?= $(shell nproc)
+BUILD       ?= build
+ASAN_BUILD  ?= build-asan
+BENCH_BUILD ?= build-bench
+FUZZ_BUILD  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+DEMO_DIR    ?= demo-out
+
+.PHONY: all deps build test test-asan bench fuzz demo format clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MAKE) test-asan
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DORBV_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 \
+		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+		ctest --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DORBV_BENCH=ON
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	scripts/run-benchmarks $(BENCH_BUILD)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBV_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+demo: build
+	scripts/demo $(BUILD) $(DEMO_DIR)
+
+format:
+	find include src tools tests bench fuzz -name '*.h' -o -name '*.cpp' -o -name '*.c' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)

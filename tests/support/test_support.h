@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orbv_test {
+
+// A fresh directory below the system's temporary directory, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+struct CallbackRecord {
+    int32_t state;
+    std::string document;
+};
+
+// Records what the library's callback receives. The callback has no user pointer, so the
+// recording goes to a thread-local log that Recorder clears and reads.
+class Recorder {
+public:
+    Recorder();
+    static void callback(int32_t state, const char* json);
+    const std::vector<CallbackRecord>& records() const;
+    // The one final document (state 2, 3 or 4); fails the test when there is not exactly one.
+    CallbackRecord final_record() const;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+
+}  // namespace orbv_test
