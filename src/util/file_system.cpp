@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cstdio>
 #include <cstring>
 
 namespace orbv {
@@ -41,8 +40,8 @@ int64_t file_size(const char* path, bool* is_dir) {
 int64_t free_disk_space(const char* path) {
     if (path == nullptr) return -1;
     bool is_dir = false;
-    std::string target = file_size(path, &is_dir) >= 0 && is_dir ? std::string(path)
-                                                                  : directory_for_query(path);
+    std::string target =
+        file_size(path, &is_dir) >= 0 && is_dir ? std::string(path) : directory_for_query(path);
     struct statvfs vfs;
     if (::statvfs(target.c_str(), &vfs) != 0) return -1;
     return static_cast<int64_t>(vfs.f_bfree) * static_cast<int64_t>(vfs.f_frsize);
@@ -54,8 +53,10 @@ bool is_writable(const char* path) {
     return ::access(target.c_str(), W_OK) == 0;
 }
 
+// unlink rather than remove: a failed output is a file, and a directory that happens to carry
+// the output's name must survive the clean-up.
 void remove_file(const char* path) {
-    if (path != nullptr) std::remove(path);
+    if (path != nullptr) ::unlink(path);
 }
 
 std::string directory_of(const char* path) {
