@@ -1,0 +1,134 @@
+#include "report.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "orbv.h"
+
+namespace orbv_tool {
+
+namespace {
+
+bool g_json = false;
+int32_t g_final_state = -1;
+
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+// Reads a flat JSON object of strings, numbers and bare words. False for anything else, such
+// as a document cut at its size limit or a message holding a quote; those are shown raw.
+bool parse_flat_object(const std::string& text, Fields* fields) {
+    size_t i = 0;
+    auto expect = [&](char c) {
+        if (i < text.size() && text[i] == c) {
+            ++i;
+            return true;
+        }
+        return false;
+    };
+    auto read_string = [&](std::string* out) {
+        if (!expect('"')) return false;
+        while (i < text.size() && text[i] != '"') {
+            if (text[i] == '\\' && i + 1 < text.size()) ++i;
+            *out += text[i++];
+        }
+        return expect('"');
+    };
+    if (!expect('{')) return false;
+    if (expect('}')) return i == text.size();
+    do {
+        std::string key, value;
+        if (!read_string(&key) || !expect(':')) return false;
+        if (i < text.size() && text[i] == '"') {
+            if (!read_string(&value)) return false;
+        } else {
+            while (i < text.size() && text[i] != ',' && text[i] != '}') value += text[i++];
+            if (value.empty()) return false;
+        }
+        fields->emplace_back(std::move(key), std::move(value));
+    } while (expect(','));
+    return expect('}') && i == text.size();
+}
+
+const char* state_name(int32_t state) {
+    switch (state) {
+        case STATE_START:
+            return "start";
+        case STATE_PROGRESS:
+            return "progress";
+        case STATE_DONE:
+            return "done";
+        case STATE_CANCELED:
+            return "cancelled";
+        case STATE_FAILED:
+            return "failed";
+        default:
+            return "state?";
+    }
+}
+
+const std::string* find(const Fields& fields, const char* key) {
+    for (const auto& [k, v] : fields)
+        if (k == key) return &v;
+    return nullptr;
+}
+
+void print_summary(int32_t state, const std::string& document) {
+    Fields fields;
+    if (!parse_flat_object(document, &fields)) {
+        std::printf("%s: %s\n", state_name(state), document.c_str());
+        return;
+    }
+    if (state == STATE_START || state == STATE_PROGRESS) {
+        const std::string* count = find(fields, "frame_count");
+        std::printf("%s: %s frames\n", state_name(state), count ? count->c_str() : "?");
+        return;
+    }
+    // Error documents lead with their code and message; every field follows, one a line.
+    const std::string* errnum = find(fields, "errnum");
+    const std::string* errstr = find(fields, "errstr");
+    if (errnum != nullptr && errstr != nullptr) {
+        std::printf("%s: %s %s\n", state_name(state), errnum->c_str(), errstr->c_str());
+    } else {
+        std::printf("%s\n", state_name(state));
+    }
+    for (const auto& [key, value] : fields) {
+        if (key == "errnum" || key == "errstr") continue;
+        std::printf("  %s: %s\n", key.c_str(), value.c_str());
+    }
+}
+
+// One document, one line: line breaks inside (a path may hold them) become JSON escapes.
+void print_line(const std::string& document) {
+    std::string line;
+    for (char c : document) {
+        if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else {
+            line += c;
+        }
+    }
+    std::printf("%s\n", line.c_str());
+}
+
+}  // namespace
+
+void set_json_output(bool json) { g_json = json; }
+
+void report_callback(int32_t state, const char* document) {
+    if (state >= STATE_DONE) g_final_state = state;
+    const std::string text = document != nullptr ? document : "";
+    if (g_json) {
+        print_line(text);
+    } else {
+        print_summary(state, text);
+    }
+    std::fflush(stdout);
+}
+
+int32_t final_state() { return g_final_state; }
+
+}  // namespace orbv_tool
