@@ -1,7 +1,10 @@
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -53,6 +56,57 @@ void write_file(const std::string& path, const std::string& bytes) {
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+namespace {
+
+// Both the permission check and an actual attempt must refuse, so the answer does not rest on
+// the call under test alone.
+bool refuses_new_files(const std::string& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (::access(dir.c_str(), W_OK) == 0) return false;
+    const std::string probe = dir + "/orbv-probe";
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(probe.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string unwritable_directory() {
+    if (::geteuid() != 0) {
+        static TempDir dir;
+        static const bool made = ::chmod(dir.path().c_str(), 0555) == 0;
+        if (made && refuses_new_files(dir.path())) return dir.path();
+    }
+    for (const char* candidate : {"/proc/sys/kernel", "/proc/sys", "/proc/1"}) {
+        if (refuses_new_files(candidate)) return candidate;
+    }
+    return "";
+}
+
+std::string unwritable_file() {
+    if (::geteuid() != 0) {
+        static TempDir dir;
+        static const std::string path = dir.file("read-only");
+        static const bool made = (write_file(path, "x"), ::chmod(path.c_str(), 0444) == 0);
+        if (made && ::access(path.c_str(), W_OK) != 0) return path;
+    }
+    for (const char* candidate : {"/proc/sys/kernel/osrelease", "/proc/version"}) {
+        if (::access(candidate, F_OK) != 0 || ::access(candidate, W_OK) == 0) continue;
+        const int fd = ::open(candidate, O_WRONLY);
+        if (fd >= 0) {
+            ::close(fd);
+            continue;
+        }
+        return candidate;
+    }
+    return "";
 }
 
 }  // namespace orbv_test

@@ -8,7 +8,7 @@ namespace orbv_test {
 
 // A fresh directory below the system's temporary directory, removed with its contents.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -28,7 +28,7 @@ struct CallbackRecord {
 // Records what the library's callback receives. The callback has no user pointer, so the
 // recording goes to a thread-local log that Recorder clears and reads.
 class Recorder {
-public:
+  public:
     Recorder();
     static void callback(int32_t state, const char* json);
     const std::vector<CallbackRecord>& records() const;
@@ -38,5 +38,11 @@ public:
 
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
+
+// A directory in which no file can be created, or "" when the machine offers none. As root,
+// permission bits do not stop writing, so only a read-only file system will do.
+std::string unwritable_directory();
+// An existing file that cannot be opened for writing, or "" when there is none.
+std::string unwritable_file();
 
 }  // namespace orbv_test
