@@ -7,6 +7,7 @@
 
 #include "library.h"
 #include "options.h"
+#include "progress.h"
 #include "report.h"
 
 namespace orbv_tool {
@@ -50,17 +51,18 @@ int run(const Library& lib, const AnalyzeArgs& a) {
 
 int run(const Library& lib, const ExportArgs& e) {
     const std::string datetime = e.datetime ? *e.datetime : now_text();
+    const CancelOnInterrupt cancel(e.cancel_file.value_or(""));
     lib.export_panorama(e.lens1.c_str(), e.lens2.c_str(), e.out.c_str(), c_str_or_null(e.band),
                         e.width, e.height, e.yaw, e.roll1, e.roll2, e.offsets1[0], e.offsets1[1],
                         e.offsets1[2], e.offsets2[0], e.offsets2[1], e.offsets2[2], e.start1,
-                        e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(),
-                        c_str_or_null(e.cancel_file), report_callback);
+                        e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(), cancel.path(),
+                        report_callback);
     return exit_status();
 }
 
 int run(const Library& lib, const AudioArgs& a) {
-    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, c_str_or_null(a.cancel_file),
-                  report_callback);
+    const CancelOnInterrupt cancel(a.cancel_file.value_or(""));
+    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), report_callback);
     return exit_status();
 }
 

@@ -1,11 +1,13 @@
 #include "report.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "orbv.h"
+#include "progress.h"
 
 namespace orbv_tool {
 
@@ -13,6 +15,7 @@ namespace {
 
 bool g_json = false;
 int32_t g_final_state = -1;
+ProgressBar g_progress;
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -82,9 +85,15 @@ void print_summary(int32_t state, const std::string& document) {
     }
     if (state == STATE_START || state == STATE_PROGRESS) {
         const std::string* count = find(fields, "frame_count");
-        std::printf("%s: %s frames\n", state_name(state), count ? count->c_str() : "?");
+        const long long frames = count ? std::atoll(count->c_str()) : 0;
+        if (state == STATE_START) {
+            g_progress.start(frames);
+        } else {
+            g_progress.update(frames);
+        }
         return;
     }
+    g_progress.finish();
     // Error documents lead with their code and message; every field follows, one a line.
     const std::string* errnum = find(fields, "errnum");
     const std::string* errstr = find(fields, "errstr");
