@@ -13,6 +13,16 @@
 namespace {
 
 using FreesizeFn = int64_t (*)(const char*);
+using GetAudioFn = int32_t (*)(const char*, const char*, int32_t, const char*, ProgressCallback);
+
+int g_final_state = -1;
+
+// Prints every document the library sends, one line each, and remembers the final state.
+void print_document(int32_t state, const char* json) {
+    std::printf("state %d: %s\n", state, json ? json : "(null)");
+    std::fflush(stdout);
+    if (state >= STATE_DONE) g_final_state = state;
+}
 
 std::string executable_dir() {
     char buf[4096];
@@ -36,7 +46,9 @@ void* load_library() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: orbv freesize PATH\n");
+    std::fprintf(stderr,
+                 "usage: orbv freesize PATH\n"
+                 "       orbv audio MOVIE OUT [--bit-rate N] [--cancel PATH]\n");
     return 2;
 }
 
@@ -55,6 +67,23 @@ int main(int argc, char** argv) {
         const int64_t bytes = freesize(argv[2]);
         std::printf("%lld bytes free\n", static_cast<long long>(bytes));
         return bytes >= 0 ? 0 : 1;
+    }
+    if (command == "audio" && argc >= 4) {
+        int32_t bit_rate = 0;
+        const char* cancel = nullptr;
+        for (int i = 4; i < argc; ++i) {
+            const std::string option = argv[i];
+            if (option == "--bit-rate" && i + 1 < argc) {
+                bit_rate = std::atoi(argv[++i]);
+            } else if (option == "--cancel" && i + 1 < argc) {
+                cancel = argv[++i];
+            } else {
+                return usage();
+            }
+        }
+        auto get_audio = reinterpret_cast<GetAudioFn>(dlsym(lib, "ORBV_get_audio"));
+        get_audio(argv[2], argv[3], bit_rate, cancel, &print_document);
+        return g_final_state == STATE_DONE ? 0 : 1;
     }
     return usage();
 }
