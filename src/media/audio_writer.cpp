@@ -9,14 +9,12 @@
 
 namespace orbv {
 
-namespace {
-
 // The announced number of audio packets: the stream's length divided by the length of the
 // first packet. When that packet states no duration, its length comes from its size (PCM and
 // other codecs of fixed frame size) or from the decoder's frame size; when the stream states
 // no length, the container's is used. Unknown stays 0.
-int64_t estimate_packet_count(const AVFormatContext* fmt, const AVStream* stream,
-                              const AVCodecContext* decoder, const AVPacket* packet) {
+int64_t libavIF::estimate_audio_packets(const AVFormatContext* fmt, const AVStream* stream,
+                                        const AVCodecContext* decoder, const AVPacket* packet) {
     int64_t per_packet = packet->duration;
     if (per_packet <= 0) {
         int samples = av_get_audio_frame_duration2(stream->codecpar, packet->size);
@@ -34,8 +32,6 @@ int64_t estimate_packet_count(const AVFormatContext* fmt, const AVStream* stream
     }
     return per_packet > 0 ? total / per_packet : 0;
 }
-
-}  // namespace
 
 int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
                              ProgressCallback callback) {
@@ -102,7 +98,7 @@ int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, in
             first = false;
             if (callback != nullptr) {
                 const int64_t total =
-                    estimate_packet_count(input, stream, audio_dec_ctx[0].get(), packet.get());
+                    estimate_audio_packets(input, stream, audio_dec_ctx[0].get(), packet.get());
                 deliver(callback, STATE_START, audio_start_json(path1, audio_path, total));
                 interval = progress_interval(total);
             }

@@ -80,6 +80,11 @@ class libavIF {
     // `frame_size` samples. Releases the packet's data. On failure the output is closed.
     int32_t write_audio_packet(int32_t slot, AVPacket* packet, int32_t* past_end,
                                int32_t frame_size, float start, float end);
+    // The number of audio packets announced at the start of write_audio: the stream's length
+    // over the first packet's. A packet without a duration is measured by its size or the
+    // decoder's frame size; a stream without a length takes the container's. 0 when unknown.
+    static int64_t estimate_audio_packets(const AVFormatContext* fmt, const AVStream* stream,
+                                          const AVCodecContext* decoder, const AVPacket* packet);
     // Writes the sound of slot 0 as 16-bit stereo PCM into the container named by audio_path.
     int32_t write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
                         ProgressCallback callback);
