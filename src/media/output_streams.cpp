@@ -147,6 +147,11 @@ int32_t libavIF::write_encoded(AVCodecContext* encoder, AVStream* stream, bool i
         if (ret < 0) return set_error(ret);
         *got = true;
         packet->stream_index = stream->index;
+        // libx264 states no packet duration; the last picture would last one tick.
+        if (packet->duration == 0 && encoder->codec_type == AVMEDIA_TYPE_VIDEO &&
+            encoder->framerate.num > 0 && encoder->framerate.den > 0) {
+            packet->duration = av_rescale_q(1, av_inv_q(encoder->framerate), encoder->time_base);
+        }
         // The muxer may have chosen another time base for the stream at the header.
         av_packet_rescale_ts(packet.get(), encoder->time_base, stream->time_base);
         if (interleaved) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -119,6 +120,9 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
         return AVERROR_EXIT;
     }
     ofmt_ctx.reset(raw);
+    // The image muxer would read a '%d' in the path as a sequence pattern and write another
+    // file: one picture goes to exactly the given path. Other muxers have no such option.
+    if (ofmt_ctx->priv_data != nullptr) av_opt_set_int(ofmt_ctx->priv_data, "update", 1, 0);
     auto fail = [&](int32_t code) {
         close_output();
         return code;

@@ -251,6 +251,7 @@ TEST_F(MediaOutput, VideoEncoderDrainsThenSaysSo) {
     media.close_output();
     EXPECT_EQ(orbv_test::probe(out, "v", "stream=nb_frames"), "5");
     EXPECT_EQ(orbv_test::probe(out, "v", "stream=time_base"), "1/30000");
+    EXPECT_EQ(orbv_test::probe(out, "v", "stream=duration_ts"), "5005");
     EXPECT_EQ(orbv_test::run_command("ffprobe -v error -select_streams v:0 -show_entries "
                                      "packet=pts -of csv=p=0 " +
                                      orbv_test::shell_quote(out) + " | sort -n | tr '\\n' ' '"),

@@ -274,7 +274,7 @@ TEST_F(Thumbnail, FileEndingBeforeAnyPicture) {
     EXPECT_FALSE(broken.ofmt_ctx);
 }
 
-TEST_F(Thumbnail, UnknownExtensionAndUnwritablePath) {
+TEST_F(Thumbnail, OddPaths) {
     const std::string source = dir.file("pattern.jpg");
     orbv_sample::write_still(source, quadrant_picture(64, 64), nullptr);
     {
@@ -284,6 +284,15 @@ TEST_F(Thumbnail, UnknownExtensionAndUnwritablePath) {
         EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), AVERROR_EXIT);
         EXPECT_EQ(std::string(media.errstr), "Colud Not Open OutputFile:" + out);
         EXPECT_EQ(media.errnum, 0);
+    }
+    {
+        // A '%d' in the name is no sequence pattern: the picture goes to that very path.
+        const std::string out = dir.file("thumb%d.jpg");
+        libavIF media(source.c_str());
+        ASSERT_EQ(media.open_input(0), 0);
+        EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), 0);
+        EXPECT_EQ(orbv_test::read_file(out).substr(0, 2), "\xFF\xD8");
+        EXPECT_TRUE(orbv_test::read_file(dir.file("thumb1.jpg")).empty());
     }
     {
         const std::string out = dir.file("no/such/dir/thumb.mov");
