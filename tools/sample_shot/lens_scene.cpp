@@ -66,7 +66,8 @@ void still_scene(const Direction& d, uint8_t* Y, uint8_t* U, uint8_t* V) {
     const double mlat = std::fmod(lat + kPi / 2, cell);
     const double meridian = std::min(mlon, cell - mlon) * std::cos(lat);
     const double parallel = std::min(mlat, cell - mlat);
-    if (meridian < 0.5 * kDeg || parallel < 0.5 * kDeg) {
+    // Meridians stop short of the poles, where they would run together.
+    if ((meridian < 0.5 * kDeg && std::fabs(lat) < 80 * kDeg) || parallel < 0.5 * kDeg) {
         y = 40;
         u = v = 128;
     }
