@@ -177,10 +177,12 @@ void BM_Decode1936(benchmark::State& state) {
     state.counters["pictures_per_pass"] =
         static_cast<double>(pictures) / static_cast<double>(state.iterations());
 }
-// 1: no decoder threads; 0: FFmpeg's choice (one per core, frame and slice threads).
+// 1: no decoder threads; 2: two; 0: FFmpeg's choice (the library's default: one per core
+// plus one, frame and slice threads).
 BENCHMARK(BM_Decode1936)
     ->ArgName("threads")
     ->Arg(1)
+    ->Arg(2)
     ->Arg(0)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3)
