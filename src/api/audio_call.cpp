@@ -2,21 +2,59 @@
 // reports its outcome; a failed audio file is removed.
 #include "api/boundary.h"
 #include "api/documents.h"
+#include "media/libav_if.h"
 #include "orbv.h"
+#include "util/error.h"
 #include "util/file_system.h"
 #include "util/log.h"
 
 namespace orbv {
 
-// The media work of the extraction. Not built yet: answers that the movie cannot be opened.
-int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t /*bit_rate*/,
-                         const char* /*cancel_path*/, int32_t* canceled, Document* document,
-                         ProgressCallback /*callback*/) {
+// The media work of the extraction: opens the movie, checks its sound and the audio path, and
+// writes the track. 0 with the result document, -1 with an error document.
+int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t bit_rate,
+                         const char* cancel_path, int32_t* canceled, Document* document,
+                         ProgressCallback callback) {
     log_message(LOG_TRACE, "[_ORBVX_get_audio]");
-    *canceled = 0;
-    *document = audio_error_json(movie_path, audio_path, errors::kAudioOpenFailed,
-                                 "audio extraction not available", -1);
-    return -1;
+    try {
+        libavIF media(movie_path);
+        *canceled = 0;
+        if (media.open_input(0) != 0) {
+            *document = audio_error_json(movie_path, audio_path, errors::kAudioOpenFailed,
+                                         media.errstr, media.errnum);
+            media.close_input();
+            return -1;
+        }
+        if (media.audio_stream_idx[0] == -1) {
+            *document = audio_error_json(movie_path, audio_path, errors::kAudioNoStream,
+                                         media.errstr, media.errnum);
+            media.close_input();
+            return -1;
+        }
+        if (audio_path == nullptr) {
+            *document =
+                audio_error_json(movie_path, nullptr, errors::kAudioPathNull, media.errstr, -1);
+            media.close_input();
+            return -1;
+        }
+        if (media.write_audio(audio_path, cancel_path, bit_rate, callback) == 0) {
+            *document = audio_result_json(movie_path, audio_path);
+            media.close_input();
+            log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
+            return 0;
+        }
+        *canceled = media.cancelled ? 1 : 0;
+        *document =
+            media.cancelled
+                ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, media.errstr, -1)
+                : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, media.errstr,
+                                   media.errnum);
+        media.close_input();
+        return -1;
+    } catch (const Error& e) {
+        *document = audio_error_json(movie_path, audio_path, errors::kAudioUnknown, e.what(), -1);
+        return -1;
+    }
 }
 
 }  // namespace orbv
@@ -32,17 +70,16 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
             Document document;
             int32_t result = -1;
             if (!file_exists(movie_path)) {
-                document = audio_error_json(movie_path, audio_path, errors::kAudioInputMissing,
-                                            "", -1);
-            } else if (audio_path != nullptr && !is_writable(audio_path)) {
-                document = audio_error_json(movie_path, audio_path, errors::kAudioNotWritable,
-                                            "", -1);
-            } else if (audio_path != nullptr && !has_free_space(audio_path)) {
                 document =
-                    audio_error_json(movie_path, audio_path, errors::kAudioDiskFull, "", -1);
+                    audio_error_json(movie_path, audio_path, errors::kAudioInputMissing, "", -1);
+            } else if (audio_path != nullptr && !is_writable(audio_path)) {
+                document =
+                    audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
+            } else if (audio_path != nullptr && !has_free_space(audio_path)) {
+                document = audio_error_json(movie_path, audio_path, errors::kAudioDiskFull, "", -1);
             } else {
-                result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path,
-                                          &canceled, &document, callback);
+                result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path, &canceled,
+                                          &document, callback);
                 log_message(LOG_TRACE, "[ORBVX_get_audio] state = %d", result);
                 if (result != 0) remove_file(audio_path);
             }

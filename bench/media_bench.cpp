@@ -1,0 +1,193 @@
+// Speed of the media layer on camera-sized inputs made at run time by the sample-shot maker:
+// audio extraction as a multiple of real time, the thumbnail of a 3888 x 3888 still, and
+// decoding of a 1936 x 1936 lens movie with and without decoder threads.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "media/libav_if.h"
+#include "sample_shot.h"
+
+namespace {
+
+constexpr double kSoundSeconds = 60.0;
+constexpr int kDecodeFrames = 60;
+
+// Inputs are made once per run in a directory removed at exit.
+struct Inputs {
+    std::string dir;
+    std::string pcm_movie;
+    std::string aac_movie;
+    std::string still;
+    std::string lens_movie;
+
+    Inputs() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orbv-bench-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        dir = pattern;
+    }
+    ~Inputs() {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+    const std::string& sound(orbv_sample::Sound kind) {
+        std::string& path = kind == orbv_sample::Sound::Pcm ? pcm_movie : aac_movie;
+        if (path.empty()) {
+            path = dir + (kind == orbv_sample::Sound::Pcm ? "/pcm.mov" : "/aac.mov");
+            orbv_sample::MovieOptions m;
+            m.width = m.height = 64;
+            m.frames = 10;
+            m.sound = kind;
+            m.channels = 2;
+            m.sample_rate = 48000;
+            m.sound_seconds = kSoundSeconds;
+            m.picture = [](int) { return orbv_sample::Picture(64, 64, 90); };
+            orbv_sample::write_movie(path, m);
+        }
+        return path;
+    }
+    const std::string& still_3888() {
+        if (still.empty()) {
+            still = dir + "/still.jpg";
+            orbv_sample::write_still(still, orbv_sample::LensRenderer(3888).render(1, 0), nullptr);
+        }
+        return still;
+    }
+    const std::string& movie_1936() {
+        if (lens_movie.empty()) {
+            lens_movie = dir + "/lens.mov";
+            orbv_sample::LensRenderer renderer(1936);
+            orbv_sample::MovieOptions m;
+            m.width = m.height = 1936;
+            m.frames = kDecodeFrames;
+            m.b_frames = true;
+            m.preset = "veryfast";
+            m.sound = orbv_sample::Sound::None;
+            // Sensor-like grain makes every picture cost what a real scene costs to decode.
+            uint32_t seed = 12345;
+            m.picture = [&](int frame) {
+                orbv_sample::Picture p = renderer.render(1, frame);
+                for (uint8_t& y : p.y) {
+                    seed = seed * 1664525u + 1013904223u;
+                    y = static_cast<uint8_t>(
+                        std::clamp(y + static_cast<int>(seed >> 29) - 4, 16, 235));
+                }
+                return p;
+            };
+            orbv_sample::write_movie(lens_movie, m);
+        }
+        return lens_movie;
+    }
+};
+
+Inputs& inputs() {
+    static Inputs instance;
+    return instance;
+}
+
+// The library's diagnostic lines (several per audio packet) go to /dev/null while measuring.
+class QuietStderr {
+  public:
+    QuietStderr() : saved_(dup(2)) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(null);
+    }
+    ~QuietStderr() {
+        dup2(saved_, 2);
+        close(saved_);
+    }
+
+  private:
+    int saved_;
+};
+
+void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
+    const std::string& movie = inputs().sound(kind);
+    const std::string out = inputs().dir + "/out.wav";
+    QuietStderr quiet;
+    for (auto _ : state) {
+        orbv::libavIF media(movie.c_str());
+        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), nullptr, 0, nullptr) != 0) {
+            state.SkipWithError(media.errstr);
+            break;
+        }
+    }
+    state.counters["x_realtime"] = benchmark::Counter(
+        kSoundSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK_CAPTURE(BM_AudioExtraction, pcm_stereo_48k_60s, orbv_sample::Sound::Pcm)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_AudioExtraction, aac_stereo_48k_60s, orbv_sample::Sound::Aac)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+
+void BM_Thumbnail3888(benchmark::State& state) {
+    const std::string& still = inputs().still_3888();
+    const std::string out = inputs().dir + "/thumb.jpg";
+    const int width = static_cast<int>(state.range(0));
+    QuietStderr quiet;
+    for (auto _ : state) {
+        orbv::libavIF media(still.c_str());
+        if (media.open_input(0) != 0 || media.write_thumbnail(out.c_str(), width, 1) != 0) {
+            state.SkipWithError(media.errstr);
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Thumbnail3888)
+    ->Arg(160)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10)
+    ->UseRealTime();
+
+void BM_Decode1936(benchmark::State& state) {
+    const std::string& movie = inputs().movie_1936();
+    int64_t pictures = 0;
+    for (auto _ : state) {
+        orbv::libavIF media(movie.c_str());
+        media.decoder_threads = static_cast<int32_t>(state.range(0));
+        if (media.open_input(0) != 0) {
+            state.SkipWithError(media.errstr);
+            break;
+        }
+        orbv::PacketPtr packet = orbv::make_packet();
+        orbv::FramePtr frame = orbv::make_frame();
+        orbv::VideoDecoder& decoder = media.video_dec_ctx[0];
+        while (av_read_frame(media.fmt_ctx[0].get(), packet.get()) >= 0) {
+            if (packet->stream_index == media.video_stream_idx[0])
+                decoder.send_packet(packet.get());
+            av_packet_unref(packet.get());
+            while (decoder.take_picture(frame.get()) == 1) ++pictures;
+        }
+        decoder.drain();
+        while (decoder.take_picture(frame.get()) == 1) ++pictures;
+    }
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
+    state.counters["pictures_per_pass"] =
+        static_cast<double>(pictures) / static_cast<double>(state.iterations());
+}
+// 1: no decoder threads; 2: two; 0: FFmpeg's choice (the library's default: one per core
+// plus one, frame and slice threads).
+BENCHMARK(BM_Decode1936)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(0)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

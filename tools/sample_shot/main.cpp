@@ -1,0 +1,110 @@
+// orbv-sample-shot: writes a sample shot of the dual-lens camera into a directory.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "sample_shot.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: orbv-sample-shot [options]\n"
+                 "  --dir DIR              output directory (default .)\n"
+                 "  --name NAME            file name stem (default shot)\n"
+                 "  --width N              lens picture width: 1440, 1936, 3888 (default 1440)\n"
+                 "  --frames N             frames per lens movie (default 10)\n"
+                 "  --still                two JPEG stills instead of two movies\n"
+                 "  --bframes              encode with B-frames\n"
+                 "  --sound pcm|aac|none   sound of the movies (default pcm)\n"
+                 "  --channels 1|2         mono or stereo (default 2)\n"
+                 "  --rate N               sample rate (default 48000)\n"
+                 "  --seconds S            sound length (default: as long as the pictures)\n"
+                 "  --preset P             libx264 preset (default ultrafast)\n"
+                 "  --capture-mode N       maker-note capture mode (default 128)\n"
+                 "  --multi-capture N      maker-note multi-capture value (default 0)\n"
+                 "  --camera-orientation N maker-note camera orientation (default 0)\n"
+                 "  --orientation N        EXIF orientation (default 1)\n"
+                 "  --datetime TEXT        DateTimeOriginal (default 2024:05:17 10:30:00)\n"
+                 "  --maker TEXT, --model TEXT\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    orbv_sample::ShotOptions o;
+    std::string dir = ".";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "orbv-sample-shot: %s needs a value\n", arg.c_str());
+                std::exit(usage());
+            }
+            return argv[++i];
+        };
+        if (arg == "--dir") {
+            dir = value();
+        } else if (arg == "--name") {
+            o.name = value();
+        } else if (arg == "--width") {
+            o.lens_width = std::atoi(value());
+        } else if (arg == "--frames") {
+            o.frames = std::atoi(value());
+        } else if (arg == "--still") {
+            o.stills = true;
+        } else if (arg == "--bframes") {
+            o.b_frames = true;
+        } else if (arg == "--sound") {
+            const std::string s = value();
+            if (s == "pcm") {
+                o.sound = orbv_sample::Sound::Pcm;
+            } else if (s == "aac") {
+                o.sound = orbv_sample::Sound::Aac;
+            } else if (s == "none") {
+                o.sound = orbv_sample::Sound::None;
+            } else {
+                return usage();
+            }
+        } else if (arg == "--channels") {
+            o.channels = std::atoi(value());
+        } else if (arg == "--rate") {
+            o.sample_rate = std::atoi(value());
+        } else if (arg == "--seconds") {
+            o.sound_seconds = std::atof(value());
+        } else if (arg == "--preset") {
+            o.preset = value();
+        } else if (arg == "--capture-mode") {
+            o.camera.capture_mode = std::atoi(value());
+        } else if (arg == "--multi-capture") {
+            o.camera.multi_capture = static_cast<uint32_t>(std::strtoul(value(), nullptr, 10));
+        } else if (arg == "--camera-orientation") {
+            o.camera.camera_orientation = std::atoi(value());
+        } else if (arg == "--orientation") {
+            o.camera.exif_orientation = std::atoi(value());
+        } else if (arg == "--datetime") {
+            o.camera.datetime = value();
+        } else if (arg == "--maker") {
+            o.camera.maker = value();
+        } else if (arg == "--model") {
+            o.camera.model = value();
+        } else {
+            return usage();
+        }
+    }
+    if (o.lens_width < 32 || o.frames < 1 || (o.channels != 1 && o.channels != 2) ||
+        o.sample_rate < 8000) {
+        return usage();
+    }
+    try {
+        const orbv_sample::Shot shot = orbv_sample::make_shot(dir, o);
+        std::printf("%s\n%s\n", shot.lens1.c_str(), shot.lens2.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "orbv-sample-shot: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
