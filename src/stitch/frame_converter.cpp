@@ -99,8 +99,13 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
                    canvas_[k], layout[0].rows[k], effective_table(params.luts2, k));
     }
     remap_bilinear(canvas_[0], maps.map_x, maps.map_y, out_[0]);
-    remap_bilinear(canvas_[1], maps.map_x_half, maps.map_y_half, out_[1]);
-    remap_bilinear(canvas_[2], maps.map_x_half, maps.map_y_half, out_[2]);
+    if (canvas_[1].size() == canvas_[2].size() && canvas_[1].step[0] == canvas_[2].step[0]) {
+        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_x_half, maps.map_y_half, out_[1],
+                            out_[2]);
+    } else {
+        remap_bilinear(canvas_[1], maps.map_x_half, maps.map_y_half, out_[1]);
+        remap_bilinear(canvas_[2], maps.map_x_half, maps.map_y_half, out_[2]);
+    }
 
     PlaneSet stitched;
     stitched.planes = {out_[0], out_[1], out_[2]};

@@ -85,11 +85,16 @@ TEST(RemapBilinear, MatchesTheMatrixLibraryOnEveryKindOfPosition) {
             my.at<float>(rng.uniform(0, 9), rng.uniform(0, 37)) = specials[rng.uniform(0, 12)];
         }
         const cv::Mat expected = cv_remap(src, mx, my);
-        cv::Mat fast, portable;
-        remap_bilinear(src, mx, my, fast);
-        remap_bilinear_portable(src, mx, my, portable);
-        ASSERT_TRUE(same(fast, expected)) << w << "x" << h;
-        ASSERT_TRUE(same(portable, expected)) << w << "x" << h;
+        const cv::Mat other = random_plane(h, w, rng);
+        const cv::Mat expected_other = cv_remap(other, mx, my);
+        for (RemapPath path : {RemapPath::kFast, RemapPath::kPortable}) {
+            cv::Mat single, first, second;
+            remap_bilinear(src, mx, my, single, path);
+            remap_bilinear_pair(src, other, mx, my, first, second, path);
+            ASSERT_TRUE(same(single, expected)) << w << "x" << h;
+            ASSERT_TRUE(same(first, expected)) << w << "x" << h;
+            ASSERT_TRUE(same(second, expected_other)) << w << "x" << h;
+        }
     }
     // Every 1/32 fraction in both axes, inside a plane seen through a region (row stride
     // larger than its width).
