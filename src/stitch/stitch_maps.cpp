@@ -19,8 +19,13 @@ constexpr double kTwoPi = 6.283185307179586;
 
 // Relative error allowed for the lens shortcut below. The shortcut and the exact functions
 // agree to about 1e-14 relative (a few rounding steps on each side, the C library's
-// trigonometry included); this margin is a thousand times wider.
+// trigonometry included, for rolls up to 32 radians); this margin is a thousand times wider.
+// When v - e and v + e round to the same float, so does every double between them, the
+// exact result included: the stored map value is the exact computation's.
 constexpr double kShortcutMargin = 1e-11;
+
+// Below this squared length the direction of the rotated point is not trusted to the margin.
+constexpr double kShortcutMinLength2 = 1e-200;
 
 int32_t truncate_to_int32(double value) {
     if (!(value > -2147483649.0)) return value != value ? 0 : INT32_MIN;
@@ -133,7 +138,8 @@ void place_lens_shortcut(const Pass& p, int32_t first, int32_t count, const doub
                          uint8_t* settled) {
     const double cy2 = static_cast<double>(p.cy) + p.src_h;
     for (int32_t j = first; j < count; ++j) {
-        const double inv = 1.0 / std::sqrt(qx[j] * qx[j] + qy[j] * qy[j]);
+        const double length2 = qx[j] * qx[j] + qy[j] * qy[j];
+        const double inv = 1.0 / std::sqrt(length2);
         const double sin_psi = qx[j] * inv, cos_psi = qy[j] * inv;
         const bool lens1 = theta[j] < kHalfPi;
         const double rho = p.k * (lens1 ? theta[j] : kPi - theta[j]);
@@ -148,8 +154,7 @@ void place_lens_shortcut(const Pass& p, int32_t first, int32_t count, const doub
         const float y_low = static_cast<float>(y - ey), y_high = static_cast<float>(y + ey);
         out_x[j] = x_low;
         out_y[j] = y_low;
-        // A zero length (a lens axis) gives NaN here and fails the test too.
-        settled[j] = (x_low == x_high) & (y_low == y_high);
+        settled[j] = (x_low == x_high) & (y_low == y_high) & (length2 > kShortcutMinLength2);
     }
 }
 
@@ -166,12 +171,13 @@ __attribute__((target("avx2"))) void place_lens_shortcut_avx2(const Pass& p, int
     const __m256d cy2 = _mm256_set1_pd(static_cast<double>(p.cy) + p.src_h);
     const __m256d margin = _mm256_set1_pd(kShortcutMargin);
     const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d min_length2 = _mm256_set1_pd(kShortcutMinLength2);
     int32_t j = 0;
     for (; j + 4 <= count; j += 4) {
         const __m256d qxj = _mm256_loadu_pd(qx + j), qyj = _mm256_loadu_pd(qy + j);
         const __m256d t = _mm256_loadu_pd(theta + j);
-        const __m256d inv = _mm256_div_pd(
-            one, _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(qxj, qxj), _mm256_mul_pd(qyj, qyj))));
+        const __m256d length2 = _mm256_add_pd(_mm256_mul_pd(qxj, qxj), _mm256_mul_pd(qyj, qyj));
+        const __m256d inv = _mm256_div_pd(one, _mm256_sqrt_pd(length2));
         const __m256d sin_psi = _mm256_mul_pd(qxj, inv), cos_psi = _mm256_mul_pd(qyj, inv);
         const __m256d lens1 = _mm256_cmp_pd(t, half_pi, _CMP_LT_OQ);
         const __m256d rho = _mm256_mul_pd(k, _mm256_blendv_pd(_mm256_sub_pd(pi, t), t, lens1));
@@ -192,7 +198,8 @@ __attribute__((target("avx2"))) void place_lens_shortcut_avx2(const Pass& p, int
         _mm_storeu_ps(out_x + j, x_low);
         _mm_storeu_ps(out_y + j, y_low);
         const int equal =
-            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(x_low, x_high), _mm_cmpeq_ps(y_low, y_high)));
+            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(x_low, x_high), _mm_cmpeq_ps(y_low, y_high))) &
+            _mm256_movemask_pd(_mm256_cmp_pd(length2, min_length2, _CMP_GT_OQ));
         for (int b = 0; b < 4; ++b) settled[j + b] = (equal >> b) & 1;
     }
     place_lens_shortcut(p, j, count, qx, qy, theta, out_x, out_y, settled);

@@ -194,33 +194,6 @@ TEST(FrameConverter, EqualsThePlainSequenceBitForBit) {
     }
 }
 
-TEST(FrameConverter, SentinelTablesPassTheLensPlanesThroughUnchanged) {
-    cv::RNG rng(2);
-    ExportParams params;
-    params.luts1 = make_plane_luts(kOffsetUnchanged, kOffsetUnchanged, kOffsetUnchanged);
-    // Maps that read lens 1 pixel for pixel.
-    params.maps.map_x.create(32, 64, CV_32FC1);
-    params.maps.map_y.create(32, 64, CV_32FC1);
-    params.maps.map_x_half.create(16, 32, CV_32FC1);
-    params.maps.map_y_half.create(16, 32, CV_32FC1);
-    for (int i = 0; i < 32; ++i) {
-        for (int j = 0; j < 64; ++j) {
-            params.maps.map_x.at<float>(i, j) = static_cast<float>(j);
-            params.maps.map_y.at<float>(i, j) = static_cast<float>(i);
-            params.maps.map_x_half.at<float>(i / 2, j / 2) = static_cast<float>(j / 2);
-            params.maps.map_y_half.at<float>(i / 2, j / 2) = static_cast<float>(i / 2);
-        }
-    }
-    OwnedFrame f1 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
-    OwnedFrame f2 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
-    FrameConverter converter;
-    Capture capture;
-    ASSERT_EQ(converter.convert_frame(f1.get(), f2.get(), params, capture.step()), 0);
-    const PlaneSet lens1 = frame_to_planes(f1.get());
-    EXPECT_TRUE(same(capture.planes[0], lens1.planes[0].rowRange(0, 32)));
-    EXPECT_TRUE(same(capture.planes[2], lens1.planes[2].rowRange(0, 16)));
-}
-
 TEST(FrameConverter, AStillFrameIsNeverModified) {
     cv::RNG rng(9);
     ExportParams params = params_for(128, 128, 4, rng);

@@ -154,6 +154,10 @@ TEST(BuildStitchMaps, HalfPassHalvesSizesRadiusAndBand) {
     const StitchMaps wide = build_stitch_maps({16, 8}, {1936, 1936}, 907.0, 0, Rotation{});
     EXPECT_FLOAT_EQ(wide.map_y.at<float>(6, 8), 968 + 1936 + 453.5);
     EXPECT_FLOAT_EQ(wide.map_y_half.at<float>(3, 4), 484 + 968 + 226.5);
+    // Width 3888: 1821 and 910.
+    const StitchMaps large = build_stitch_maps({16, 8}, {3888, 3888}, 1821.0, 0, Rotation{});
+    EXPECT_FLOAT_EQ(large.map_y.at<float>(6, 8), 1944 + 3888 + 910.5);
+    EXPECT_FLOAT_EQ(large.map_y_half.at<float>(3, 4), 972 + 1944 + 455);
 }
 
 TEST(BuildStitchMaps, EqualsThePlainComputationBitForBit) {
