@@ -110,7 +110,7 @@ inline bool on_band(const Pass& p, double theta) {
     return p.band && p.band_low < theta && theta < p.band_high;
 }
 
-// The sampling position for angles theta and psi, exactly as specified.
+// The sampling position for angles theta and psi: the exact computation.
 SourcePoint place(const Pass& p, double theta, double psi) {
     if (on_band(p, theta)) {
         double u = (kThreeHalfPi - psi) * p.src_w / kPi;
