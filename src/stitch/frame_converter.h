@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <opencv2/core.hpp>
+
+#include "api/export_params.h"
+#include "stitch/frame_owner.h"
+#include "stitch/frame_planes.h"
+
+struct SwsContext;
+
+namespace orbv {
+
+// The frame conversion of one export: turns each decoded frame pair into one stitched,
+// time-stamped 4:2:0 frame and hands it to the encoder. It lives for one export and keeps what
+// every pair needs again instead of allocating it per frame: the three source canvases (the
+// seam band copied in once), the three output planes, the 4:2:0 copies of 4:2:2 inputs and
+// their scaler. The pictures equal those of the plain sequence frame_to_planes,
+// apply_plane_luts, stitch_planes, planes_to_frame bit for bit.
+class FrameConverter {
+  public:
+    // Encodes one output frame and returns 0, 1 or a negative code. The frame borrows the
+    // converter's planes: they stay unchanged until the next conversion, so the step must
+    // copy or encode the picture before it returns. An empty step encodes nothing.
+    using EncodeStep = std::function<int32_t(AVFrame*)>;
+
+    FrameConverter() = default;
+    ~FrameConverter();
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+
+    // Converts the pair, stamps the output with video_pts, advances video_pts by 1001 and
+    // encodes. Returns 0, the encoder step's negative result, or before any stamping
+    // AVERROR(EINVAL) when a lens frame does not split into three 4:2:0 planes, the planes
+    // do not stack (different widths, a side of 32767 or more) or the maps are missing, and
+    // AVERROR(ENOMEM) when a frame cannot be allocated. errnum receives the result. The two
+    // input frames are only read.
+    int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
+                          const EncodeStep& encode);
+
+    int64_t video_pts = 0;  // presentation time of the next output frame
+    int32_t errnum = 0;     // the last call's result (the encoder step's, or the own code)
+
+    // Bytes held between calls: canvases, output planes and 4:2:0 copies.
+    size_t held_bytes() const;
+
+  private:
+    int32_t convert(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
+                    const EncodeStep& encode);
+    int32_t to_420(const AVFrame& in, int width, int height, int slot);
+    void prepare_canvas(int plane, int width, int lens_rows, const cv::Mat* band);
+
+    cv::Mat canvas_[3];
+    cv::Mat canvas_band_[3];  // the band plane held in each canvas, below row band_row_
+    int band_row_[3] = {-1, -1, -1};
+    cv::Mat out_[3];
+    OwnedFrame converted_[2];
+    SwsContext* scaler_ = nullptr;
+};
+
+}  // namespace orbv

@@ -1,0 +1,41 @@
+#include "stitch/plane_luts.h"
+
+#include <cstring>
+#include <opencv2/core.hpp>
+
+namespace orbv {
+
+PlaneLuts make_plane_luts(int32_t y_offset, int32_t u_offset, int32_t v_offset) {
+    PlaneLuts luts;
+    std::memset(&luts, 0, sizeof luts);
+    const int32_t offsets[3] = {y_offset, u_offset, v_offset};
+    for (int p = 0; p < 3; ++p) {
+        if (offsets[p] == kOffsetUnchanged) continue;
+        luts.planes[p].enabled = 1;
+        for (int i = 0; i < 256; ++i) {
+            // In 64 bits: an offset near the int32 limits must saturate, not wrap.
+            const int64_t value = static_cast<int64_t>(offsets[p]) + i;
+            luts.planes[p].table[i] =
+                static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
+        }
+    }
+    return luts;
+}
+
+bool any_enabled(const PlaneLuts& luts) {
+    return luts.planes[0].enabled || luts.planes[1].enabled || luts.planes[2].enabled;
+}
+
+void apply_plane_luts(PlaneSet& set, const PlaneLuts& luts) {
+    for (size_t p = 0; p < 3 && p < set.planes.size(); ++p) {
+        if (!luts.planes[p].enabled) continue;
+        cv::Mat& plane = set.planes[p];
+        CV_Assert(plane.type() == CV_8UC1 && plane.isContinuous());
+        const uint8_t* table = luts.planes[p].table;
+        uint8_t* bytes = plane.data;
+        const size_t count = plane.total();
+        for (size_t i = 0; i < count; ++i) bytes[i] = table[bytes[i]];
+    }
+}
+
+}  // namespace orbv

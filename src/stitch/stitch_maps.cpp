@@ -1,0 +1,286 @@
+#include "stitch/stitch_maps.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace orbv {
+namespace {
+
+// The double constants nearest to these multiples of pi.
+constexpr double kPi = 3.141592653589793;
+constexpr double kHalfPi = 1.5707963267948966;
+constexpr double kThreeHalfPi = 4.71238898038469;
+constexpr double kTwoPi = 6.283185307179586;
+
+// Relative error allowed for the lens shortcut below. The shortcut and the exact functions
+// agree to about 1e-14 relative (a few rounding steps on each side, the C library's
+// trigonometry included, for rolls up to 32 radians); this margin is a thousand times wider.
+// When v - e and v + e round to the same float, so does every double between them, the
+// exact result included: the stored map value is the exact computation's.
+constexpr double kShortcutMargin = 1e-11;
+
+// Below this squared length the direction of the rotated point is not trusted to the margin.
+constexpr double kShortcutMinLength2 = 1e-200;
+
+int32_t truncate_to_int32(double value) {
+    if (!(value > -2147483649.0)) return value != value ? 0 : INT32_MIN;
+    if (!(value < 2147483648.0)) return INT32_MAX;
+    return static_cast<int32_t>(value);
+}
+
+// Everything of one pass that is the same for every pixel.
+struct Pass {
+    int32_t map_w = 0, map_h = 0, src_w = 0, src_h = 0, cx = 0, cy = 0;
+    double radius = 0;  // R as a double
+    bool band = false;  // B > 0
+    double strip = 0;   // strip height in rows
+    double band_low = 0, band_high = 0;
+    double k = 0;  // pixels per radian
+    double a0 = 0, a1 = 0;
+    // Rz(a3) * Rx(a2) * Ry(a4), each coefficient grouped as the rotation formula groups it;
+    // xy is subtracted.
+    double xx = 0, xy = 0, xz = 0, yx = 0, yy = 0, yz = 0, zx = 0, zy = 0, zz = 0;
+    // Lens shortcut: allowed only where its error bound holds.
+    bool shortcut = false;
+    double c0 = 0, s0 = 0, c1 = 0, s1 = 0;
+};
+
+Pass make_pass(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_t radius,
+               int32_t band, const Rotation& a) {
+    Pass p;
+    p.map_w = map_size.width;
+    p.map_h = map_size.height;
+    p.src_w = source_size.width;
+    p.src_h = source_size.height;
+    p.cx = centre.x;
+    p.cy = centre.y;
+    p.radius = radius;
+    p.band = band > 0;
+    p.strip = (static_cast<double>(band) - 6) * 0.5;
+    const double half_height = p.strip * kPi / p.src_w * 0.5;
+    p.band_low = kHalfPi - half_height;
+    p.band_high = kHalfPi + half_height;
+    p.k = p.radius / kHalfPi;
+    p.a0 = a[0];
+    p.a1 = a[1];
+    const double c2 = std::cos(a[2]), s2 = std::sin(a[2]);
+    const double c3 = std::cos(a[3]), s3 = std::sin(a[3]);
+    const double c4 = std::cos(a[4]), s4 = std::sin(a[4]);
+    p.xx = c3 * c4 - s3 * s2 * s4;
+    p.xy = s3 * c2;
+    p.xz = s3 * s2 * c4 + c3 * s4;
+    p.yx = c3 * s2 * s4 + s3 * c4;
+    p.yy = c3 * c2;
+    p.yz = s3 * s4 - c3 * s2 * c4;
+    p.zx = -c2 * s4;
+    p.zy = s2;
+    p.zz = c2 * c4;
+    p.c0 = std::cos(p.a0);
+    p.s0 = std::sin(p.a0);
+    p.c1 = std::cos(p.a1);
+    p.s1 = std::sin(p.a1);
+    p.shortcut = std::fabs(p.a0) <= 32 && std::fabs(p.a1) <= 32 && p.radius <= 1e6 &&
+                 std::llabs(p.cx) <= 1000000 && std::llabs(p.cy) <= 1000000 &&
+                 std::llabs(p.src_h) <= 1000000;
+    return p;
+}
+
+struct Rotated {
+    double x, y, z;
+};
+
+inline Rotated rotate(const Pass& p, double x, double y, double z) {
+    return {p.xx * x - p.xy * y + p.xz * z, p.yx * x + p.yy * y + p.yz * z,
+            p.zx * x + p.zy * y + p.zz * z};
+}
+
+// Rounding can push z/R a hair beyond +-1, where acos has no value; such a point lies on a
+// lens axis, so it is held there.
+inline double clamp_cosine(double c) { return c > 1.0 ? 1.0 : (c < -1.0 ? -1.0 : c); }
+
+// Angle from the lens-1 axis.
+inline double polar_angle(const Pass& p, double z) { return std::acos(clamp_cosine(z / p.radius)); }
+
+inline bool on_band(const Pass& p, double theta) {
+    return p.band && p.band_low < theta && theta < p.band_high;
+}
+
+// The sampling position for angles theta and psi: the exact computation.
+SourcePoint place(const Pass& p, double theta, double psi) {
+    if (on_band(p, theta)) {
+        double u = (kThreeHalfPi - psi) * p.src_w / kPi;
+        if (u > 2.0 * p.src_w) u -= 2.0 * p.src_w;
+        const double v = (theta - p.band_low) * p.src_h / kPi;
+        if (u < p.src_w) return {std::min(u, p.src_w - 1.0), 2.0 * p.src_h + v + 2};
+        return {std::min(u, 2.0 * p.src_w - 1) - p.src_w, 2.0 * p.src_h + v + p.strip + 4};
+    }
+    if (theta < kHalfPi) {
+        const double rho = p.k * theta;
+        const double angle = psi + p.a0;
+        return {p.cx + rho * std::cos(angle), p.cy + rho * std::sin(angle)};
+    }
+    const double rho = p.k * (kPi - theta);
+    const double angle = psi - kHalfPi + p.a1;
+    return {p.cx + rho * std::sin(angle), (p.cy + p.src_h) + rho * std::cos(angle)};
+}
+
+// Lens positions without atan2, cos and sin: cos and sin of psi are the rotated point's own y
+// and x over its length, and the roll adds through the angle-sum identities. The stored float
+// is that of the exact computation whenever every value within the error margin rounds alike;
+// the other pixels are flagged for the exact computation. Pixels first..count-1 of a row.
+void place_lens_shortcut(const Pass& p, int32_t first, int32_t count, const double* qx,
+                         const double* qy, const double* theta, float* out_x, float* out_y,
+                         uint8_t* settled) {
+    const double cy2 = static_cast<double>(p.cy) + p.src_h;
+    for (int32_t j = first; j < count; ++j) {
+        const double length2 = qx[j] * qx[j] + qy[j] * qy[j];
+        const double inv = 1.0 / std::sqrt(length2);
+        const double sin_psi = qx[j] * inv, cos_psi = qy[j] * inv;
+        const bool lens1 = theta[j] < kHalfPi;
+        const double rho = p.k * (lens1 ? theta[j] : kPi - theta[j]);
+        // lens 1: cos(psi + a0), sin(psi + a0); lens 2: sin(psi - pi/2 + a1), cos(same)
+        const double c = lens1 ? cos_psi * p.c0 - sin_psi * p.s0 : sin_psi * p.s1 - cos_psi * p.c1;
+        const double s = lens1 ? sin_psi * p.c0 + cos_psi * p.s0 : sin_psi * p.c1 + cos_psi * p.s1;
+        const double x = p.cx + rho * c;
+        const double y = (lens1 ? p.cy : cy2) + rho * s;
+        const double ex = kShortcutMargin * (rho + std::fabs(x));
+        const double ey = kShortcutMargin * (rho + std::fabs(y));
+        const float x_low = static_cast<float>(x - ex), x_high = static_cast<float>(x + ex);
+        const float y_low = static_cast<float>(y - ey), y_high = static_cast<float>(y + ey);
+        out_x[j] = x_low;
+        out_y[j] = y_low;
+        settled[j] = (x_low == x_high) & (y_low == y_high) & (length2 > kShortcutMinLength2);
+    }
+}
+
+// The same four pixels at a time, operation for operation.
+__attribute__((target("avx2"))) void place_lens_shortcut_avx2(const Pass& p, int32_t count,
+                                                              const double* qx, const double* qy,
+                                                              const double* theta, float* out_x,
+                                                              float* out_y, uint8_t* settled) {
+    const __m256d one = _mm256_set1_pd(1.0), half_pi = _mm256_set1_pd(kHalfPi);
+    const __m256d pi = _mm256_set1_pd(kPi), k = _mm256_set1_pd(p.k);
+    const __m256d c0 = _mm256_set1_pd(p.c0), s0 = _mm256_set1_pd(p.s0);
+    const __m256d c1 = _mm256_set1_pd(p.c1), s1 = _mm256_set1_pd(p.s1);
+    const __m256d cx = _mm256_set1_pd(p.cx), cy1 = _mm256_set1_pd(p.cy);
+    const __m256d cy2 = _mm256_set1_pd(static_cast<double>(p.cy) + p.src_h);
+    const __m256d margin = _mm256_set1_pd(kShortcutMargin);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d min_length2 = _mm256_set1_pd(kShortcutMinLength2);
+    int32_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m256d qxj = _mm256_loadu_pd(qx + j), qyj = _mm256_loadu_pd(qy + j);
+        const __m256d t = _mm256_loadu_pd(theta + j);
+        const __m256d length2 = _mm256_add_pd(_mm256_mul_pd(qxj, qxj), _mm256_mul_pd(qyj, qyj));
+        const __m256d inv = _mm256_div_pd(one, _mm256_sqrt_pd(length2));
+        const __m256d sin_psi = _mm256_mul_pd(qxj, inv), cos_psi = _mm256_mul_pd(qyj, inv);
+        const __m256d lens1 = _mm256_cmp_pd(t, half_pi, _CMP_LT_OQ);
+        const __m256d rho = _mm256_mul_pd(k, _mm256_blendv_pd(_mm256_sub_pd(pi, t), t, lens1));
+        const __m256d c = _mm256_blendv_pd(
+            _mm256_sub_pd(_mm256_mul_pd(sin_psi, s1), _mm256_mul_pd(cos_psi, c1)),
+            _mm256_sub_pd(_mm256_mul_pd(cos_psi, c0), _mm256_mul_pd(sin_psi, s0)), lens1);
+        const __m256d s = _mm256_blendv_pd(
+            _mm256_add_pd(_mm256_mul_pd(sin_psi, c1), _mm256_mul_pd(cos_psi, s1)),
+            _mm256_add_pd(_mm256_mul_pd(sin_psi, c0), _mm256_mul_pd(cos_psi, s0)), lens1);
+        const __m256d x = _mm256_add_pd(cx, _mm256_mul_pd(rho, c));
+        const __m256d y = _mm256_add_pd(_mm256_blendv_pd(cy2, cy1, lens1), _mm256_mul_pd(rho, s));
+        const __m256d ex = _mm256_mul_pd(margin, _mm256_add_pd(rho, _mm256_andnot_pd(sign, x)));
+        const __m256d ey = _mm256_mul_pd(margin, _mm256_add_pd(rho, _mm256_andnot_pd(sign, y)));
+        const __m128 x_low = _mm256_cvtpd_ps(_mm256_sub_pd(x, ex));
+        const __m128 x_high = _mm256_cvtpd_ps(_mm256_add_pd(x, ex));
+        const __m128 y_low = _mm256_cvtpd_ps(_mm256_sub_pd(y, ey));
+        const __m128 y_high = _mm256_cvtpd_ps(_mm256_add_pd(y, ey));
+        _mm_storeu_ps(out_x + j, x_low);
+        _mm_storeu_ps(out_y + j, y_low);
+        const int equal =
+            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(x_low, x_high), _mm_cmpeq_ps(y_low, y_high))) &
+            _mm256_movemask_pd(_mm256_cmp_pd(length2, min_length2, _CMP_GT_OQ));
+        for (int b = 0; b < 4; ++b) settled[j + b] = (equal >> b) & 1;
+    }
+    place_lens_shortcut(p, j, count, qx, qy, theta, out_x, out_y, settled);
+}
+
+void fill_pass(const Pass& p, cv::Mat& map_x, cv::Mat& map_y) {
+    map_x.create(p.map_h, p.map_w, CV_32FC1);
+    map_y.create(p.map_h, p.map_w, CV_32FC1);
+    if (p.map_w <= 0 || p.map_h <= 0) return;
+    const int32_t n = p.map_w;
+    // Longitude depends on the column only, polar angle on the row only.
+    std::vector<double> cos_lambda(n), sin_lambda(n);
+    for (int32_t j = 0; j < n; ++j) {
+        const double lambda = j * kTwoPi / n - kPi;
+        cos_lambda[j] = std::cos(lambda);
+        sin_lambda[j] = std::sin(lambda);
+    }
+    std::vector<double> qx(n), qy(n), qz(n), theta(n);
+    std::vector<uint8_t> settled(n);
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    for (int32_t i = 0; i < p.map_h; ++i) {
+        const double phi = i * kPi / p.map_h;
+        const double rs = p.radius * std::sin(phi);
+        const double z = p.radius * std::cos(phi);
+        for (int32_t j = 0; j < n; ++j) {
+            const Rotated q = rotate(p, rs * cos_lambda[j], rs * sin_lambda[j], z);
+            qx[j] = q.x;
+            qy[j] = q.y;
+            qz[j] = clamp_cosine(q.z / p.radius);
+        }
+        for (int32_t j = 0; j < n; ++j) theta[j] = std::acos(qz[j]);
+        float* row_x = map_x.ptr<float>(i);
+        float* row_y = map_y.ptr<float>(i);
+        if (p.shortcut && avx2) {
+            place_lens_shortcut_avx2(p, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
+                                     settled.data());
+        } else if (p.shortcut) {
+            place_lens_shortcut(p, 0, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
+                                settled.data());
+        } else {
+            std::fill(settled.begin(), settled.end(), 0);
+        }
+        for (int32_t j = 0; j < n; ++j) {
+            if (settled[j] && !on_band(p, theta[j])) continue;
+            const SourcePoint s = place(p, theta[j], std::atan2(qx[j], qy[j]));
+            row_x[j] = static_cast<float>(s.x);
+            row_y[j] = static_cast<float>(s.y);
+        }
+    }
+}
+
+}  // namespace
+
+SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size source_size,
+                              cv::Point centre, int32_t radius, int32_t band,
+                              const Rotation& rotation) {
+    const Pass p = make_pass(map_size, source_size, centre, radius, band, rotation);
+    const double lambda = j * kTwoPi / p.map_w - kPi;
+    const double phi = i * kPi / p.map_h;
+    const double rs = p.radius * std::sin(phi);
+    const Rotated q =
+        rotate(p, rs * std::cos(lambda), rs * std::sin(lambda), p.radius * std::cos(phi));
+    return place(p, polar_angle(p, q.z), std::atan2(q.x, q.y));
+}
+
+StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
+                             int32_t band_rows, const Rotation& rotation) {
+    StitchMaps maps;
+    maps.output_size = output_size;
+    maps.source_size = source_size;
+    maps.band_rows = band_rows;
+    const int32_t w = source_size.width, h = source_size.height;
+    fill_pass(make_pass(output_size, source_size, cv::Point(w / 2, h / 2),
+                        truncate_to_int32(lens_radius), band_rows, rotation),
+              maps.map_x, maps.map_y);
+    const int32_t half_band = truncate_to_int32((static_cast<double>(band_rows) - 6) * 0.5 + 6);
+    fill_pass(make_pass(cv::Size(output_size.width / 2, output_size.height / 2),
+                        cv::Size(w / 2, h / 2), cv::Point(w / 2 / 2, h / 2 / 2),
+                        truncate_to_int32(lens_radius * 0.5), half_band, rotation),
+              maps.map_x_half, maps.map_y_half);
+    return maps;
+}
+
+}  // namespace orbv

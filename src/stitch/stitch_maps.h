@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <opencv2/core.hpp>
+
+namespace orbv {
+
+// a0 lens-1 roll, a1 lens-2 roll, a2 about X, a3 about Z, a4 about Y; radians.
+using Rotation = std::array<double, 5>;
+
+// For every output pixel, the position in the stacked source canvas (lens 1, lens 2, then the
+// optional seam band) that it samples: full resolution for luma, half for chroma. Copies share
+// the four buffers; the maps are never changed once built.
+struct StitchMaps {
+    cv::Mat map_x;       // CV_32FC1, H x W
+    cv::Mat map_y;       // CV_32FC1, H x W
+    cv::Mat map_x_half;  // CV_32FC1, H/2 x W/2
+    cv::Mat map_y_half;  // CV_32FC1, H/2 x W/2
+    cv::Size output_size;
+    cv::Size source_size;
+    int32_t band_rows = 0;  // full-resolution seam band rows, 0 without a band
+};
+
+struct SourcePoint {
+    double x;
+    double y;
+};
+
+// The source-canvas position sampled by output pixel (j, i) of a map of map_size, for lens
+// images of source_size with centre `centre`, image-circle radius `radius` and a band of
+// `band` rows (0: none).
+SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size source_size,
+                              cv::Point centre, int32_t radius, int32_t band,
+                              const Rotation& rotation);
+
+// Both passes of the maps: full resolution, then the chroma half.
+StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
+                             int32_t band_rows, const Rotation& rotation);
+
+}  // namespace orbv
