@@ -3,7 +3,7 @@
 
 #include "api/documents.h"
 #include "media/libav_if.h"
-#include "media/progress_interval.h"
+#include "api/progress_interval.h"
 #include "util/file_system.h"
 #include "util/log.h"
 

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "media/libav_if.h"
-#include "media/progress_interval.h"
 #include "sample_shot.h"
 #include "support/command.h"
 #include "support/test_support.h"
@@ -58,14 +57,6 @@ void audio_pipeline(libavIF& media, const std::string& wav) {
 int fifo_size(const libavIF& media) { return av_audio_fifo_size(media.audio_fifo.get()); }
 
 }  // namespace
-
-TEST(ProgressInterval, TenUpTo1009UnitsThenHundred) {
-    EXPECT_EQ(orbv::progress_interval(0), 10);
-    EXPECT_EQ(orbv::progress_interval(1009), 10);
-    EXPECT_EQ(orbv::progress_interval(1010), 100);
-    EXPECT_EQ(orbv::progress_interval(-5), 10);
-    EXPECT_EQ(orbv::progress_interval(10000), 100);
-}
 
 class MediaOutput : public ::testing::Test {
   protected:
