@@ -95,7 +95,7 @@ bool MovFile::media_data_after(int64_t from) {
 }
 
 int32_t MovFile::insert_spherical_xml(const char* xml) {
-    auto refuse = [this](const char* why) {
+    auto refuse = [](const char* why) {
         log_message(LOG_ERROR, "[.mov .mp4 analyze] insert_spherical_xml error:%s", why);
         return -1;
     };
