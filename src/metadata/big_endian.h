@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+
+// Every number in the metadata formats is big-endian, whatever the host's order.
+namespace orbv {
+
+inline uint16_t get_u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+
+inline uint32_t get_u32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+           static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
+}
+
+inline void put_u16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+inline void put_u32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+
+}  // namespace orbv

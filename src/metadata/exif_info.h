@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "metadata/owned_text.h"
+
+namespace orbv {
+
+// Which of the two accepted forms the block started with.
+enum class ExifHeader { kNone, kMakerBlock, kTiff };
+
+// The camera values of one big-endian EXIF block: a TIFF structure ("MM", 42) from a JPEG's
+// APP1 segment, or the maker's "ORVM" block from a movie's moov/udta. Absent values stay at -1
+// or null. The block is read only during construction and never beyond `length` bytes.
+class ExifInfo {
+  public:
+    // Parses at once and never fails; a null block logs "[exif] no exif data ".
+    ExifInfo(const uint8_t* block, size_t length);
+
+    OwnedText maker;                  // 0x010F Make
+    OwnedText model;                  // 0x0110 Model
+    int32_t orientation = -1;         // 0x0112 Orientation
+    OwnedText datetime;               // 0x9003 DateTimeOriginal
+    int32_t capture_mode = -1;        // maker note 0x3000
+    int64_t multi_capture = -1;       // maker note 0x6300, an unsigned 32-bit value
+    int32_t camera_orientation = -1;  // maker note 0x6301, 0 to 255
+    ExifHeader header = ExifHeader::kNone;
+    uint32_t first_offset = 0;  // of the first directory, from the block's first byte
+};
+
+}  // namespace orbv

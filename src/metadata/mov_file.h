@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "metadata/binary_file.h"
+
+namespace orbv {
+
+// The Spherical Video V1 identifier that opens the uuid atom of the spherical XML.
+extern const uint8_t kSphericalUuid[16];
+
+// A QuickTime/MP4 file searched atom by atom on disk: the maker's EXIF block at
+// moov/udta/ORVM, the spherical XML in the video track's uuid atom, and the insertion of that
+// atom.
+//
+// Hostile sizes: an atom whose size is smaller than its header (0 included) ends a search as
+// a broken file; an atom that runs past the search bound (the enclosing payload, or the end
+// of the file) ends the search; a wanted atom is found only when it lies whole within the
+// bound. So payloads handed out lie inside the file and their enclosing atom.
+class MovFile : public BinaryFile {
+  public:
+    // Opens read-only ("rb") or for update ("r+b"); throws orbv::Error with the open error's
+    // text after logging "[.mov .mp4 analyze] file open error, errnum:%d errstr:%s ".
+    MovFile(const char* path, bool writable);
+
+    // Searches `type` (four characters) among the sibling atoms from `start` up to `end` (0:
+    // the end of the file). 0 whether found or not: not found leaves both outputs at -1. -1
+    // with errstr "this file broken. not read mov offset." for a size below its header, or
+    // the C library's code for an I/O error.
+    int32_t find_atom(const char* type, int64_t start, int64_t end, int64_t* payload_start,
+                      int64_t* atom_end);
+
+    // The ORVM payload (header included) at moov/udta/ORVM. 0 with *block and *size set (the
+    // buffer is the object's). Throws orbv::Error when the search for moov fails with an error.
+    int32_t exif_data(const uint8_t** block, size_t* size);
+    // The spherical XML of the track with alternate group 0 (the first trak, or else the
+    // second), NUL-terminated. Throws like exif_data.
+    int32_t xml_data(const char** text);
+    // The 16-bit alternate group at offset 34 of a tkhd payload ending at tkhd_end; -1 when
+    // it cannot be read.
+    void read_track_group(int64_t tkhd_payload, int64_t tkhd_end, int32_t* value);
+
+    // Where the video track lies: the first trak with alternate group 0, else the second
+    // trak only if its group is 0. 0 when found, -1 otherwise.
+    int32_t locate_video_track(int64_t* moov_start, int64_t* trak_start, int64_t* trak_end,
+                               int64_t* tail_length);
+    // Adds `added` to the size of the atom whose header is at `header_offset`, keeping its
+    // 32- or 64-bit form. -1, with nothing written, when the header cannot be read or the new
+    // size would not fit the form (2^32 or more for the 32-bit form).
+    int32_t grow_atom_size(int64_t header_offset, int64_t added);
+    // Writes a uuid atom (size L + 24, "uuid", kSphericalUuid, the text) as the last child of
+    // the video trak and grows that trak and moov by L + 24. Needs the writable flag. Refused
+    // with -1 and the file unchanged when there is no video track, when a size would pass its
+    // form, when media data follows moov (its chunk offsets would go stale) or when the file
+    // cannot be grown.
+    int32_t insert_spherical_xml(const char* xml);
+
+    // Closes the stream and releases both buffers (the pointers handed out die with them).
+    void close();
+
+    std::unique_ptr<uint8_t[]> exif_buf;
+    size_t exif_size = 0;
+    std::unique_ptr<char[]> xml_buf;
+
+  private:
+    struct Atom {
+        int64_t start = -1;    // header
+        int64_t payload = -1;  // first payload byte
+        int64_t end = -1;      // byte after the atom
+    };
+    // find_atom with the header offset; atom->start is -1 when not found.
+    int32_t find(const char* type, int64_t start, int64_t end, Atom* atom);
+    // Reads an atom's size field: 32-bit form or 64-bit form (*wide).
+    bool read_size(int64_t header_offset, uint64_t* size, bool* wide);
+    // locate_video_track with the atoms themselves.
+    int32_t locate(Atom* moov, Atom* trak);
+    // Whether a top-level mdat or moof stands at or after `from`, or the atoms there cannot
+    // be walked (then the answer must be yes).
+    bool media_data_after(int64_t from);
+};
+
+}  // namespace orbv

@@ -1,0 +1,130 @@
+// MovFile's writing side: marks an exported movie as spherical video with a uuid atom in its
+// video track.
+#include <cstring>
+#include <vector>
+
+#include "metadata/big_endian.h"
+#include "metadata/mov_file.h"
+#include "util/log.h"
+
+namespace orbv {
+namespace {
+constexpr uint64_t k32BitLimit = 0x100000000ULL;
+constexpr int64_t kUuidHeader = 24;  // size, "uuid", identifier
+}  // namespace
+
+int32_t MovFile::locate(Atom* moov, Atom* trak) {
+    log_message(LOG_TRACE, "[.mov .mp4 analyze] xml_data start");
+    Atom tkhd;
+    if (find("moov", 0, 0, moov) != 0 || moov->start == -1) return -1;
+    if (find("trak", moov->payload, moov->end, trak) != 0 || trak->start == -1) return -1;
+    if (find("tkhd", trak->payload, trak->end, &tkhd) != 0 || tkhd.start == -1) return -1;
+    int32_t group;
+    read_track_group(tkhd.payload, tkhd.end, &group);
+    if (group == 0) return 0;
+
+    const int64_t after = trak->end;
+    if (find("trak", after, moov->end, trak) != 0 || trak->start == -1) return -1;
+    if (find("tkhd", trak->payload, trak->end, &tkhd) != 0 || tkhd.start == -1) return -1;
+    read_track_group(tkhd.payload, tkhd.end, &group);
+    return group == 0 ? 0 : -1;
+}
+
+int32_t MovFile::locate_video_track(int64_t* moov_start, int64_t* trak_start, int64_t* trak_end,
+                                    int64_t* tail_length) {
+    Atom moov, trak;
+    if (locate(&moov, &trak) != 0) return -1;
+    const int64_t size = file_size();
+    if (size < 0) return -1;
+    *moov_start = moov.start;
+    *trak_start = trak.start;
+    *trak_end = trak.end;
+    *tail_length = size - trak.end;
+    return 0;
+}
+
+bool MovFile::read_size(int64_t header_offset, uint64_t* size, bool* wide) {
+    uint8_t head[16];
+    if (read_at(header_offset, head, 4) != kReadDone) return false;
+    *size = get_u32(head);
+    *wide = *size == 1;
+    if (*wide) {
+        if (read_at(header_offset + 4, head + 4, 12) != kReadDone) return false;
+        *size = static_cast<uint64_t>(get_u32(head + 8)) << 32 | get_u32(head + 12);
+    }
+    return true;
+}
+
+int32_t MovFile::grow_atom_size(int64_t header_offset, int64_t added) {
+    uint64_t size;
+    bool wide;
+    if (added < 0 || !read_size(header_offset, &size, &wide)) return -1;
+    const uint64_t limit = wide ? static_cast<uint64_t>(INT64_MAX) : k32BitLimit - 1;
+    if (size > limit || static_cast<uint64_t>(added) > limit - size) {
+        set_error(-1, "atom size would not fit its size field");
+        log_message(LOG_ERROR, "[.mov .mp4 analyze] grow_atom_size error:%s", errstr);
+        return -1;
+    }
+    const uint64_t grown = size + static_cast<uint64_t>(added);
+    uint8_t field[8];
+    if (wide) {
+        put_u32(field, static_cast<uint32_t>(grown >> 32));
+        put_u32(field + 4, static_cast<uint32_t>(grown));
+        return write_at(header_offset + 8, field, 8) ? 0 : -1;
+    }
+    put_u32(field, static_cast<uint32_t>(grown));
+    return write_at(header_offset, field, 4) ? 0 : -1;
+}
+
+bool MovFile::media_data_after(int64_t from) {
+    const int64_t size = file_size();
+    if (size < 0) return true;
+    for (int64_t pos = from; pos < size;) {
+        uint8_t head[16];
+        if (size - pos < 8 || read_at(pos, head, 8) != kReadDone) return true;
+        if (std::memcmp(head + 4, "mdat", 4) == 0 || std::memcmp(head + 4, "moof", 4) == 0)
+            return true;
+        uint64_t atom_size;
+        bool wide;
+        if (!read_size(pos, &atom_size, &wide)) return true;
+        const uint64_t header = wide ? 16 : 8;
+        if (atom_size < header || atom_size > static_cast<uint64_t>(size - pos)) return true;
+        pos += static_cast<int64_t>(atom_size);
+    }
+    return false;
+}
+
+int32_t MovFile::insert_spherical_xml(const char* xml) {
+    auto refuse = [](const char* why) {
+        log_message(LOG_ERROR, "[.mov .mp4 analyze] insert_spherical_xml error:%s", why);
+        return -1;
+    };
+    if (xml == nullptr || stream == nullptr) return refuse("no text or no open file");
+    Atom moov, trak;
+    if (locate(&moov, &trak) != 0) return refuse("Not Found video track");
+    const int64_t n = static_cast<int64_t>(std::strlen(xml)) + kUuidHeader;
+    if (static_cast<uint64_t>(n) >= k32BitLimit) return refuse("text too long");
+    if (media_data_after(moov.end)) return refuse("media data follows moov");
+    // Both sizes must be able to grow before anything is written.
+    for (int64_t header : {moov.start, trak.start}) {
+        uint64_t size;
+        bool wide;
+        if (!read_size(header, &size, &wide)) return refuse("cannot read atom size");
+        const uint64_t limit = wide ? static_cast<uint64_t>(INT64_MAX) : k32BitLimit - 1;
+        if (static_cast<uint64_t>(n) > limit - size) return refuse("atom would pass 2^32 bytes");
+    }
+
+    std::vector<uint8_t> atom(static_cast<size_t>(n));
+    put_u32(atom.data(), static_cast<uint32_t>(n));
+    std::memcpy(&atom[4], "uuid", 4);
+    std::memcpy(&atom[8], kSphericalUuid, 16);
+    std::memcpy(&atom[kUuidHeader], xml, static_cast<size_t>(n - kUuidHeader));
+    if (insert_bytes(trak.end, atom.data(), atom.size()) != 0) return refuse(errstr);
+    // The headers lie before the insertion point, so their offsets still hold.
+    if (grow_atom_size(moov.start, n) != 0 || grow_atom_size(trak.start, n) != 0)
+        return refuse(errstr);
+    errnum = 0;
+    return 0;
+}
+
+}  // namespace orbv
