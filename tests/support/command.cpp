@@ -39,4 +39,15 @@ std::string probe(const std::string& path, const std::string& stream, const std:
     return out;
 }
 
+int run_status(const std::string& command, std::string* output) {
+    int status = -1;
+    std::string text = run_command(command, &status);
+    if (output) *output = text;
+    return status;
+}
+
+bool program_available(const std::string& name) {
+    return run_status("command -v " + shell_quote(name) + " >/dev/null 2>&1") == 0;
+}
+
 }  // namespace orbv_test

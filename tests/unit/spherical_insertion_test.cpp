@@ -8,7 +8,7 @@
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
 #include "support/byte_writer.h"
-#include "support/programs.h"
+#include "support/command.h"
 #include "support/test_support.h"
 
 using orbv::MovFile;
@@ -189,7 +189,7 @@ TEST(SphericalInsertion, RealMovieStillDecodesAndIsEquirectangular) {
     }
     TempDir dir;
     const std::string path = dir.file("real.mov");
-    ASSERT_EQ(orbv_test::run_command("ffmpeg -v error -f lavfi -i testsrc=size=320x320:rate=30 "
+    ASSERT_EQ(orbv_test::run_status("ffmpeg -v error -f lavfi -i testsrc=size=320x320:rate=30 "
                                      "-t 1 -c:v libx264 " +
                                      orbv_test::shell_quote(path)),
               0);
@@ -203,7 +203,7 @@ TEST(SphericalInsertion, RealMovieStillDecodesAndIsEquirectangular) {
     EXPECT_EQ(xml_read_back(read_file(path)), xml);
 
     std::string out;
-    ASSERT_EQ(orbv_test::run_command("ffprobe -v error -count_frames -select_streams v:0 "
+    ASSERT_EQ(orbv_test::run_status("ffprobe -v error -count_frames -select_streams v:0 "
                                      "-show_entries stream=nb_read_frames:stream_side_data "
                                      "-of default=noprint_wrappers=1 " +
                                          orbv_test::shell_quote(path) + " 2>&1",
@@ -213,7 +213,7 @@ TEST(SphericalInsertion, RealMovieStillDecodesAndIsEquirectangular) {
     EXPECT_NE(out.find("side_data_type=Spherical Mapping"), std::string::npos) << out;
     EXPECT_NE(out.find("projection=equirectangular"), std::string::npos) << out;
     // Every frame decodes without a complaint.
-    ASSERT_EQ(orbv_test::run_command(
+    ASSERT_EQ(orbv_test::run_status(
                   "ffmpeg -v error -i " + orbv_test::shell_quote(path) + " -f null - 2>&1", &out),
               0);
     EXPECT_EQ(out, "");

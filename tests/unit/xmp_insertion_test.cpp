@@ -6,7 +6,7 @@
 #include "metadata/jpeg_file.h"
 #include "metadata/panorama_xml.h"
 #include "support/byte_writer.h"
-#include "support/programs.h"
+#include "support/command.h"
 #include "support/test_support.h"
 
 using orbv::JpegFile;
@@ -142,7 +142,7 @@ TEST(XmpInsertion, ExiftoolReadsTheGPanoFieldsOfARealJpeg) {
     }
     TempDir dir;
     const std::string path = dir.file("real.jpg");
-    ASSERT_EQ(orbv_test::run_command("ffmpeg -v error -f lavfi -i testsrc=size=320x160 "
+    ASSERT_EQ(orbv_test::run_status("ffmpeg -v error -f lavfi -i testsrc=size=320x160 "
                                      "-frames:v 1 " +
                                      orbv_test::shell_quote(path)),
               0);
@@ -150,7 +150,7 @@ TEST(XmpInsertion, ExiftoolReadsTheGPanoFieldsOfARealJpeg) {
               0);
     std::string out;
     ASSERT_EQ(
-        orbv_test::run_command("exiftool -s -XMP-GPano:all " + orbv_test::shell_quote(path), &out),
+        orbv_test::run_status("exiftool -s -XMP-GPano:all " + orbv_test::shell_quote(path), &out),
         0);
     for (const char* line :
          {"UsePanoramaViewer               : True",
@@ -161,7 +161,7 @@ TEST(XmpInsertion, ExiftoolReadsTheGPanoFieldsOfARealJpeg) {
         EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
     }
     // The picture itself still decodes.
-    ASSERT_EQ(orbv_test::run_command(
+    ASSERT_EQ(orbv_test::run_status(
                   "ffmpeg -v error -i " + orbv_test::shell_quote(path) + " -f null - 2>&1", &out),
               0);
     EXPECT_EQ(out, "");
