@@ -1,13 +1,83 @@
+// The analysis of one JPEG still: camera metadata from its APP1 segments, picture facts from
+// FFmpeg, the target decision and the optional thumbnail.
 #include "api/still_analysis.h"
+
+#include "api/analysis_result.h"
+#include "media/libav_if.h"
+#include "metadata/exif_info.h"
+#include "metadata/jpeg_file.h"
+#include "metadata/panorama_xml.h"
+#include "util/error.h"
+#include "util/log.h"
 
 namespace orbv {
 
-// Not built yet: every still is reported as one that cannot be opened.
-int32_t ORBV_analyze_jpeg(const char* movie_path, const char*, uint32_t, uint32_t,
-                          Document* document, AnalysisInfo*) {
-    *document = movie_error_json(movie_path, errors::kAnalysisOpenFailed,
-                                 "still analysis not available", -1);
-    return -1;
+int32_t ORBV_analyze_jpeg(const char* path, const char* thumbnail_path, uint32_t thumbnail_width,
+                          uint32_t write_flag, Document* result_text, AnalysisInfo* info) {
+    log_message(LOG_TRACE, "[ORBV_analyze_jpeg] start:%s:", or_null(path));
+    result_text->reset();
+    try {
+        JpegFile jpeg(path, false);
+        const uint8_t* exif_block = nullptr;
+        size_t exif_size = 0;
+        if (jpeg.exif_data(&exif_block, &exif_size) != 0) {
+            log_message(LOG_TRACE, "[ORBV_analyze_jpeg] exif not found");
+            exif_block = nullptr;
+            exif_size = 0;
+        }
+        const char* xmp = nullptr;
+        if (jpeg.xmp_data(&xmp) != 0) {
+            log_message(LOG_TRACE, "[ORBV_analyze_jpeg] xmp not found");
+            xmp = nullptr;
+        }
+        log_message(LOG_TRACE, "[.jpeg analyze] close stream");
+        jpeg.close_stream();
+
+        const ExifInfo exif(exif_block, exif_size);
+        OwnedText software, date;
+        const int32_t stitched = xmp ? parse_panorama_xml(xmp, &software, &date) : -1;
+        const bool is_target = is_camera_target(exif) || stitched == 0;
+
+        libavIF media(path);
+        if (media.open_input(0) != 0) {
+            *result_text = movie_error_json(path, errors::kAnalysisOpenFailed.errstr, media.errstr,
+                                            errors::kAnalysisOpenFailed.errnum, media.errnum);
+            media.close_input();
+            log_message(LOG_ERROR, "[ORBV_analyze_jpeg] open_inputfile error errnum:%d error:%s:",
+                        media.errnum, media.errstr);
+            return -1;
+        }
+
+        bool created_thumbnail = false;
+        if (thumbnail_path != nullptr && (write_flag != 0 || is_target)) {
+            if (media.write_thumbnail(thumbnail_path, static_cast<int32_t>(thumbnail_width),
+                                      exif.orientation) != 0) {
+                *result_text =
+                    movie_error_json(path, errors::kThumbnailWriteFailed.errstr, media.errstr,
+                                     errors::kThumbnailWriteFailed.errnum, media.errnum);
+                media.close_input();
+                log_message(LOG_ERROR,
+                            "[ORBV_analyze_jpeg] write_tuhmbnail error errnum:%d error:%s:",
+                            media.errnum, media.errstr);
+                return -1;
+            }
+            created_thumbnail = true;
+        }
+
+        *result_text = analysis_json(path, thumbnail_path,
+                                     analysis_fields(exif, media, software.get(), date.get(),
+                                                     is_target, created_thumbnail, "JPEG"));
+        *info = analysis_info(exif, media, is_target, true);
+        media.close_input();
+    } catch (const Error& e) {
+        *result_text = movie_error_json(path, errors::kAnalysisUnknown, e.what(), -1);
+        log_message(LOG_ERROR,
+                    "[ORBV_analyze_jpeg] an unknown error occurred errnum:%d error:%s:", -1,
+                    e.what());
+        return -1;
+    }
+    log_message(LOG_TRACE, "[ORBV_analyze_jpeg] end:%s:", or_null(path));
+    return 0;
 }
 
 }  // namespace orbv
