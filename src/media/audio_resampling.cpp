@@ -34,7 +34,7 @@ struct SampleBuffers {
 }  // namespace
 
 int32_t libavIF::init_swr_context() {
-    const int s = audio_stream_idx[0] != -1 ? 0 : 1;
+    const int s = audio_source();
     const AVCodecContext* source = audio_dec_ctx[s].get();
     if (source == nullptr || !audio_enc_ctx) return set_error(AVERROR(EINVAL));
     swr_ctx.reset(swr_alloc());
@@ -123,7 +123,16 @@ int32_t libavIF::decode_audio_to_fifo(int32_t slot, AVPacket* packet, int32_t* p
         errnum = swr_convert(swr_ctx.get(), buffers.data, nb_samples,
                              const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
         if (errnum < 0) return set_error(errnum);
-        const int converted = errnum;
+        int converted = errnum;
+        if (audio_sample_limit >= 0) {
+            const int64_t room =
+                audio_sample_limit - audio_pts - av_audio_fifo_size(audio_fifo.get());
+            if (room <= converted) {
+                *past_end = 1;
+                converted = static_cast<int>(std::max<int64_t>(room, 0));
+                if (converted == 0) return 0;
+            }
+        }
         errnum = av_audio_fifo_realloc(audio_fifo.get(),
                                        av_audio_fifo_size(audio_fifo.get()) + converted);
         if (errnum < 0) return set_error(errnum);

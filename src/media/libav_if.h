@@ -10,6 +10,17 @@
 namespace orbv {
 
 struct ExportParams;
+class FrameConverter;
+
+// Where the export loop spent its time on the calling thread, in seconds: decoding the lens
+// pictures, stitching them (conversion without the encoder), encoding and writing the
+// panorama pictures, and the whole call. The rest of the total is reading, sound and set-up.
+struct ExportTimings {
+    double decode = 0;
+    double stitch = 0;
+    double encode = 0;
+    double total = 0;
+};
 
 // The media interface object: every use of FFmpeg goes through one of these. It holds up to
 // two inputs (slot 0 and slot 1, one per lens of a shot) and at most one output, plus the last
@@ -89,9 +100,16 @@ class libavIF {
     int32_t write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
                         ProgressCallback callback);
 
-    // --- Export (defined with the export loop and the frame conversion) -------------------
+    // --- Export ---------------------------------------------------------------------------
+    // Stitches the pictures of slot 0 and slot 1 (both open) pair by pair into the panorama
+    // file at export_path, with the sound of the slot params.audio_input names. Progress
+    // documents every params.progress_interval pairs, each followed by the cancel test.
+    // 0; AVERROR_EXIT with `cancelled` set after a cancel; else a negative code with
+    // errnum/errstr. The output is closed on every return; the inputs stay open.
     int32_t write_video(const char* export_path, const char* cancel_path, ExportParams params,
                         ProgressCallback callback);
+    // Stitches one picture pair, stamps it with video_pts (then advanced by 1001) and encodes
+    // it. 0 or a negative code, also left in errnum.
     int32_t convert_frame(AVFrame* frame1, AVFrame* frame2, ExportParams params);
 
     // --- Errors ---------------------------------------------------------------------------
@@ -141,8 +159,26 @@ class libavIF {
     // Decoder threads for the inputs opened after it is set: 0 lets FFmpeg take one per core,
     // 1 decodes on the caller's thread alone. Threads never change the decoded pictures.
     int32_t decoder_threads = 0;
+    // Threads of the H.264 encoder of the outputs added after it is set: 0 lets the encoder
+    // choose from the cores, as the ffmpeg program does.
+    int32_t encoder_threads = 0;
+
+    // The slot whose sound the output streams and the resampler are made for; -1: slot 0 when
+    // it has sound, else slot 1.
+    int32_t audio_source_slot = -1;
+    // With a value of 0 or more, the decoded sound beyond this many samples (counted from the
+    // first sample of the output) is not stored, and reaching it ends the sound's window.
+    int64_t audio_sample_limit = -1;
+
+    ExportTimings export_timings;
 
   private:
+    // The slot whose sound feeds the output's audio stream.
+    int audio_source() const;
+
+    // The conversion state of the running export, null outside write_video.
+    FrameConverter* converter_ = nullptr;
+
     // Per-output state of the send/receive encoders.
     bool video_enc_draining_ = false;
     bool audio_enc_draining_ = false;

@@ -57,6 +57,7 @@ int32_t libavIF::add_video_stream(int32_t codec_id, int32_t out_width, int32_t o
         enc->time_base = source_tb;
         enc->framerate = AVRational{source_tb.den, 1001};
         enc->pix_fmt = AV_PIX_FMT_YUV420P;
+        enc->thread_count = encoder_threads;
         video_stream->time_base = source_tb;
     } else {
         enc->time_base = AVRational{1001, source_tb.den};
@@ -77,8 +78,13 @@ int32_t libavIF::add_video_stream(int32_t codec_id, int32_t out_width, int32_t o
     return 0;
 }
 
+int libavIF::audio_source() const {
+    if (audio_source_slot == 0 || audio_source_slot == 1) return audio_source_slot;
+    return audio_stream_idx[0] != -1 ? 0 : 1;
+}
+
 int32_t libavIF::add_audio_stream(int32_t bit_rate) {
-    const int s = audio_stream_idx[0] != -1 ? 0 : 1;
+    const int s = audio_source();
     const AVCodecContext* source = audio_dec_ctx[s].get();
     if (!ofmt_ctx || source == nullptr) return set_error(AVERROR(EINVAL));
 
