@@ -14,6 +14,7 @@
 #include "support/command.h"
 #include "support/test_support.h"
 
+using orbv_test::json_field;
 using orbv_test::probe;
 using orbv_test::program_available;
 using orbv_test::read_file;
@@ -162,19 +163,6 @@ Outcome analyze(const std::string& path, const std::string& thumbnail, uint32_t 
     return analyze(path, thumbnail.c_str(), width, write_flag);
 }
 
-// The raw value of a key of a flat document: a quoted text without its quotes, else the bare
-// number or word.
-std::string field(const std::string& document, const std::string& key) {
-    const std::string tag = "\"" + key + "\":";
-    const size_t at = document.find(tag);
-    if (at == std::string::npos) return "<missing>";
-    const size_t begin = at + tag.size();
-    if (document[begin] == '"') {
-        return document.substr(begin + 1, document.find('"', begin + 1) - begin - 1);
-    }
-    return document.substr(begin, document.find_first_of(",}", begin) - begin);
-}
-
 // The log lines that begin with a tag, in order.
 std::vector<std::string> lines_of(const std::string& log, const std::string& tag) {
     std::vector<std::string> lines;
@@ -273,8 +261,8 @@ TEST_F(AnalyzeImage, AacSoundIsNeverATargetAndSilenceDoesNotMatter) {
     const std::string thumbnail = out.file("aac.jpg");
     Outcome o = analyze(files->aac_movie, thumbnail);
     ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-    EXPECT_EQ(field(o.record.document, "isTarget"), "false");
-    EXPECT_EQ(field(o.record.document, "createdThumbnail"), "false");
+    EXPECT_EQ(json_field(o.record.document, "isTarget"), "false");
+    EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "false");
     EXPECT_FALSE(exists(thumbnail));
     // The camera rule held; the sound overruled it.
     const std::vector<std::string> expected = {
@@ -287,8 +275,8 @@ TEST_F(AnalyzeImage, AacSoundIsNeverATargetAndSilenceDoesNotMatter) {
 
     o = analyze(files->silent_movie, thumbnail);
     ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-    EXPECT_EQ(field(o.record.document, "isTarget"), "true");
-    EXPECT_EQ(field(o.record.document, "createdThumbnail"), "true");
+    EXPECT_EQ(json_field(o.record.document, "isTarget"), "true");
+    EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "true");
     EXPECT_TRUE(exists(thumbnail));
     EXPECT_NE(o.log.find("[ORBV_analyze_movie] codec_id:0:\n"), std::string::npos) << o.log;
 }
@@ -298,16 +286,16 @@ TEST_F(AnalyzeImage, CaptureMode129IsATargetAnd130IsNot) {
     const std::string t130 = out.file("130.jpg");
     Outcome o = analyze(files->still129, t129, 160);
     ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-    EXPECT_EQ(field(o.record.document, "capture_mode"), "129");
-    EXPECT_EQ(field(o.record.document, "isTarget"), "true");
-    EXPECT_EQ(field(o.record.document, "createdThumbnail"), "true");
+    EXPECT_EQ(json_field(o.record.document, "capture_mode"), "129");
+    EXPECT_EQ(json_field(o.record.document, "isTarget"), "true");
+    EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "true");
     EXPECT_TRUE(exists(t129));
 
     o = analyze(files->still130, t130, 160);
     ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-    EXPECT_EQ(field(o.record.document, "capture_mode"), "130");
-    EXPECT_EQ(field(o.record.document, "isTarget"), "false");
-    EXPECT_EQ(field(o.record.document, "createdThumbnail"), "false");
+    EXPECT_EQ(json_field(o.record.document, "capture_mode"), "130");
+    EXPECT_EQ(json_field(o.record.document, "isTarget"), "false");
+    EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "false");
     EXPECT_FALSE(exists(t130));
 }
 
@@ -325,15 +313,15 @@ TEST_F(AnalyzeImage, OtherFilesGetAThumbnailOnlyWithWriteFlag) {
         const std::string thumbnail = out.file(std::string(c.type) + ".jpg");
         Outcome o = analyze(c.path, thumbnail, 200, 0);
         ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-        EXPECT_EQ(field(o.record.document, "isTarget"), "false");
-        EXPECT_EQ(field(o.record.document, "createdThumbnail"), "false");
-        EXPECT_EQ(field(o.record.document, "type"), c.type);
+        EXPECT_EQ(json_field(o.record.document, "isTarget"), "false");
+        EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "false");
+        EXPECT_EQ(json_field(o.record.document, "type"), c.type);
         EXPECT_FALSE(exists(thumbnail));
 
         o = analyze(c.path, thumbnail, 200, 1);
         ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-        EXPECT_EQ(field(o.record.document, "isTarget"), "false");
-        EXPECT_EQ(field(o.record.document, "createdThumbnail"), "true");
+        EXPECT_EQ(json_field(o.record.document, "isTarget"), "false");
+        EXPECT_EQ(json_field(o.record.document, "createdThumbnail"), "true");
         ASSERT_TRUE(exists(thumbnail));
         if (program_available("ffprobe")) {
             EXPECT_EQ(probe(thumbnail, "v", "stream=width"), "200");
@@ -341,22 +329,22 @@ TEST_F(AnalyzeImage, OtherFilesGetAThumbnailOnlyWithWriteFlag) {
     }
     if (!files->plain_movie.empty()) {
         const std::string d = analyze(files->plain_movie, nullptr, 0, 0).record.document;
-        EXPECT_EQ(field(d, "width"), "480");
-        EXPECT_EQ(field(d, "height"), "360");
+        EXPECT_EQ(json_field(d, "width"), "480");
+        EXPECT_EQ(json_field(d, "height"), "360");
         for (const char* key : {"maker", "model", "youtube360_maker", "datetime"}) {
-            EXPECT_EQ(field(d, key), "(null)") << key;
+            EXPECT_EQ(json_field(d, key), "(null)") << key;
         }
         for (const char* key : {"orientaion", "capture_mode", "multi_capture"}) {
-            EXPECT_EQ(field(d, key), "-1") << key;
+            EXPECT_EQ(json_field(d, key), "-1") << key;
         }
     }
     if (!files->other_still.empty()) {
         const std::string d = analyze(files->other_still, nullptr, 0, 0).record.document;
-        EXPECT_EQ(field(d, "maker"), "Othercam Optics");
-        EXPECT_EQ(field(d, "model"), "OC-1");
-        EXPECT_EQ(field(d, "orientaion"), "3");
-        EXPECT_EQ(field(d, "datetime"), "2023:01:02 03:04:05");
-        EXPECT_EQ(field(d, "capture_mode"), "-1");
+        EXPECT_EQ(json_field(d, "maker"), "Othercam Optics");
+        EXPECT_EQ(json_field(d, "model"), "OC-1");
+        EXPECT_EQ(json_field(d, "orientaion"), "3");
+        EXPECT_EQ(json_field(d, "datetime"), "2023:01:02 03:04:05");
+        EXPECT_EQ(json_field(d, "capture_mode"), "-1");
     }
 }
 
@@ -366,18 +354,18 @@ TEST_F(AnalyzeImage, ExiftoolWrittenMetadataFollowsTheSameRules) {
     }
     // The camera's names without its maker note are not enough.
     std::string d = analyze(files->named_still, nullptr, 0, 0).record.document;
-    EXPECT_EQ(field(d, "maker"), "ORVAX COMPUTER");
-    EXPECT_EQ(field(d, "model"), "ZK-TR500");
-    EXPECT_EQ(field(d, "capture_mode"), "-1");
-    EXPECT_EQ(field(d, "isTarget"), "false");
+    EXPECT_EQ(json_field(d, "maker"), "ORVAX COMPUTER");
+    EXPECT_EQ(json_field(d, "model"), "ZK-TR500");
+    EXPECT_EQ(json_field(d, "capture_mode"), "-1");
+    EXPECT_EQ(json_field(d, "isTarget"), "false");
 
     // A GPano packet naming this library's software makes a target, dated by the packet.
     d = analyze(files->gpano_still, nullptr, 0, 0).record.document;
-    EXPECT_EQ(field(d, "isTarget"), "true");
-    EXPECT_EQ(field(d, "youtube360_maker"), "VELORA360Viewer win.1.0.0");
-    EXPECT_EQ(field(d, "maker"), "(null)");
+    EXPECT_EQ(json_field(d, "isTarget"), "true");
+    EXPECT_EQ(json_field(d, "youtube360_maker"), "VELORA360Viewer win.1.0.0");
+    EXPECT_EQ(json_field(d, "maker"), "(null)");
     EXPECT_FALSE(files->gpano_date.empty());
-    EXPECT_EQ(field(d, "datetime"), files->gpano_date);
+    EXPECT_EQ(json_field(d, "datetime"), files->gpano_date);
 }
 
 TEST_F(AnalyzeImage, FileFfmpegCannotOpenIs10001AndTheThumbnailIsRemoved) {
@@ -394,8 +382,8 @@ TEST_F(AnalyzeImage, FileFfmpegCannotOpenIs10001AndTheThumbnailIsRemoved) {
         ASSERT_EQ(o.record.state, STATE_FAILED);
         EXPECT_EQ(o.record.document,
                   error_document(10001, "Could Not open file", std::to_string(invalid_data),
-                                 field(o.record.document, "api_errstr"), path));
-        EXPECT_FALSE(field(o.record.document, "api_errstr").empty());
+                                 json_field(o.record.document, "api_errstr"), path));
+        EXPECT_FALSE(json_field(o.record.document, "api_errstr").empty());
         EXPECT_FALSE(exists(thumbnail));
     }
 }
@@ -409,10 +397,10 @@ TEST_F(AnalyzeImage, ThumbnailThatCannotBeWrittenIs19999AndRemoved) {
         const Outcome o = analyze(files->still129, thumbnail);
         EXPECT_EQ(o.result, 0);
         ASSERT_EQ(o.record.state, STATE_FAILED);
-        const std::string api_errnum = field(o.record.document, "api_errnum");
+        const std::string api_errnum = json_field(o.record.document, "api_errnum");
         EXPECT_EQ(o.record.document,
                   error_document(19999, "Could Not Write Thumbnail", api_errnum,
-                                 field(o.record.document, "api_errstr"), files->still129));
+                                 json_field(o.record.document, "api_errstr"), files->still129));
         EXPECT_LT(std::stoll(api_errnum), 0);
         EXPECT_NE(o.log.find("[ORBV_analyze_jpeg] write_tuhmbnail error errnum:" + api_errnum),
                   std::string::npos)
@@ -428,20 +416,20 @@ TEST_F(AnalyzeImage, NameDecidesBetweenStillAndMovieInAnyCase) {
     fs::copy_file(files->pcm_movie, movie_copy);
     fs::copy_file(files->still128, still_copy);
     std::string d = analyze(movie_copy, nullptr, 0, 0).record.document;
-    EXPECT_EQ(field(d, "type"), "MOVIE");
-    EXPECT_EQ(field(d, "isTarget"), "true");
+    EXPECT_EQ(json_field(d, "type"), "MOVIE");
+    EXPECT_EQ(json_field(d, "isTarget"), "true");
     d = analyze(still_copy, nullptr, 0, 0).record.document;
-    EXPECT_EQ(field(d, "type"), "JPEG");
-    EXPECT_EQ(field(d, "isTarget"), "true");
+    EXPECT_EQ(json_field(d, "type"), "JPEG");
+    EXPECT_EQ(json_field(d, "isTarget"), "true");
 
     // A still named as a movie is read as a movie: no maker atom, so no camera.
     const std::string misnamed = out.file("still.mp4");
     fs::copy_file(files->still128, misnamed);
     const Outcome o = analyze(misnamed, nullptr, 0, 0);
     ASSERT_EQ(o.record.state, STATE_DONE) << o.record.document;
-    EXPECT_EQ(field(o.record.document, "type"), "MOVIE");
-    EXPECT_EQ(field(o.record.document, "maker"), "(null)");
-    EXPECT_EQ(field(o.record.document, "isTarget"), "false");
+    EXPECT_EQ(json_field(o.record.document, "type"), "MOVIE");
+    EXPECT_EQ(json_field(o.record.document, "maker"), "(null)");
+    EXPECT_EQ(json_field(o.record.document, "isTarget"), "false");
 }
 
 TEST_F(AnalyzeImage, ThumbnailPathThatNamesTheInputIsRefused) {
