@@ -18,7 +18,11 @@ int32_t analyze(const char* movie_path, const char* thumbnail_path, uint32_t thu
     };
     if (!file_exists(movie_path)) return fail(errors::kAnalysisInputMissing);
     if (thumbnail_path != nullptr) {
-        if (!is_writable(thumbnail_path)) return fail(errors::kThumbnailNotWritable);
+        // The thumbnail would overwrite the input while it is read, and a failure would then
+        // remove the input itself.
+        if (!is_writable(thumbnail_path) || same_file(thumbnail_path, movie_path)) {
+            return fail(errors::kThumbnailNotWritable);
+        }
         if (!has_free_space(thumbnail_path)) return fail(errors::kAnalysisDiskFull);
     }
 

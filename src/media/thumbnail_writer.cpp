@@ -121,8 +121,11 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
     }
     ofmt_ctx.reset(raw);
     // The image muxer would read a '%d' in the path as a sequence pattern and write another
-    // file: one picture goes to exactly the given path. Other muxers have no such option.
-    if (ofmt_ctx->priv_data != nullptr) av_opt_set_int(ofmt_ctx->priv_data, "update", 1, 0);
+    // file: one picture goes to exactly the given path. Other muxers have no such option, and
+    // the private data of a muxer without an option class (srt, for one) is no AVClass object.
+    if (ofmt_ctx->oformat->priv_class != nullptr && ofmt_ctx->priv_data != nullptr) {
+        av_opt_set_int(ofmt_ctx->priv_data, "update", 1, 0);
+    }
     auto fail = [&](int32_t code) {
         close_output();
         return code;

@@ -59,6 +59,13 @@ void remove_file(const char* path) {
     if (path != nullptr) ::unlink(path);
 }
 
+bool same_file(const char* path1, const char* path2) {
+    struct stat a, b;
+    if (path1 == nullptr || path2 == nullptr) return false;
+    if (::stat(path1, &a) != 0 || ::stat(path2, &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string directory_of(const char* path) {
     if (path == nullptr) return std::string();
     const char* slash = std::strrchr(path, '/');

@@ -22,6 +22,8 @@ int64_t free_disk_space(const char* path);
 // Whether the file, or the directory that would receive it, may be written.
 bool is_writable(const char* path);
 void remove_file(const char* path);
+// Whether both paths name one existing file (links included).
+bool same_file(const char* path1, const char* path2);
 // Directory part with its trailing '/', "" when the path has none.
 std::string directory_of(const char* path);
 // Everything from the last '.' of the whole path on, dot included; "" without a dot or when

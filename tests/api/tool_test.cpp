@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "sample_shot.h"
 #include "support/test_support.h"
 
+using orbv_test::read_file;
 using orbv_test::TempDir;
 using orbv_test::write_file;
 
@@ -67,6 +69,22 @@ TEST(Tool, SummaryNamesTheStateAndEveryField) {
               "failed: 10001 Not Movie & JPEG\n  api_errnum: -1\n  api_errstr: \n"
               "  movie_path: " +
                   dir.file("clip.png") + "\n");
+}
+
+TEST(Tool, AnalysisSummaryLeadsWithWhatTheFileIsAndWritesTheThumbnail) {
+    TempDir dir;
+    const orbv_sample::CameraInfo camera;
+    const std::string still = dir.file("shot.jpg");
+    orbv_sample::write_still(still, orbv_sample::Picture(320, 320, 100), &camera);
+    const std::string thumbnail = dir.file("thumb.jpg");
+    const Result r =
+        tool("analyze " + quoted(still) + " --thumbnail " + quoted(thumbnail) + " --width 160");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.find("done: JPEG 320 x 320, "), 0u) << r.out;
+    EXPECT_NE(r.out.find(" frames, target\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  isTarget: yes\n  createdThumbnail: yes\n"), std::string::npos)
+        << r.out;
+    EXPECT_FALSE(read_file(thumbnail).empty());
 }
 
 TEST(Tool, Freesize) {

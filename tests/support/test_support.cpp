@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -46,6 +47,19 @@ CallbackRecord Recorder::final_record() const {
     }
     EXPECT_EQ(finals, 1) << "expected exactly one final callback";
     return last;
+}
+
+std::string json_field(const std::string& document, const std::string& key) {
+    const std::string tag = "\"" + key + "\":";
+    const size_t at = document.find(tag);
+    if (at == std::string::npos) return "<missing>";
+    const size_t begin = at + tag.size();
+    if (begin < document.size() && document[begin] == '"') {
+        size_t end = begin + 1;
+        while (end < document.size() && document[end] != '"') end += document[end] == '\\' ? 2 : 1;
+        return document.substr(begin + 1, std::min(end, document.size()) - begin - 1);
+    }
+    return document.substr(begin, document.find_first_of(",}", begin) - begin);
 }
 
 void write_file(const std::string& path, const std::string& bytes) {

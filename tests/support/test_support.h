@@ -36,6 +36,10 @@ class Recorder {
     CallbackRecord final_record() const;
 };
 
+// The raw value of a key of a flat JSON document: a quoted text without its quotes (escapes
+// left as they are), else the bare number or word; "<missing>" when the key is absent.
+std::string json_field(const std::string& document, const std::string& key);
+
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 

@@ -77,6 +77,14 @@ const std::string* find(const Fields& fields, const char* key) {
     return nullptr;
 }
 
+// The analysis result document, recognised by the fields its headline shows.
+bool is_analysis_result(const Fields& fields) {
+    for (const char* key : {"type", "width", "height", "duration", "frame_count", "isTarget"}) {
+        if (find(fields, key) == nullptr) return false;
+    }
+    return true;
+}
+
 void print_summary(int32_t state, const std::string& document) {
     Fields fields;
     if (!parse_flat_object(document, &fields)) {
@@ -94,17 +102,28 @@ void print_summary(int32_t state, const std::string& document) {
         return;
     }
     g_progress.finish();
-    // Error documents lead with their code and message; every field follows, one a line.
+    // Error documents lead with their code and message, analysis results with what the file
+    // is; every field follows, one a line.
     const std::string* errnum = find(fields, "errnum");
     const std::string* errstr = find(fields, "errstr");
+    const bool analysis = is_analysis_result(fields);
     if (errnum != nullptr && errstr != nullptr) {
         std::printf("%s: %s %s\n", state_name(state), errnum->c_str(), errstr->c_str());
+    } else if (analysis) {
+        std::printf("%s: %s %s x %s, %s s, %s frames, %s\n", state_name(state),
+                    find(fields, "type")->c_str(), find(fields, "width")->c_str(),
+                    find(fields, "height")->c_str(), find(fields, "duration")->c_str(),
+                    find(fields, "frame_count")->c_str(),
+                    *find(fields, "isTarget") == "true" ? "target" : "not a target");
     } else {
         std::printf("%s\n", state_name(state));
     }
     for (const auto& [key, value] : fields) {
         if (key == "errnum" || key == "errstr") continue;
-        std::printf("  %s: %s\n", key.c_str(), value.c_str());
+        // The result's bare words read as yes and no.
+        const bool word = analysis && (value == "true" || value == "false");
+        std::printf("  %s: %s\n", key.c_str(),
+                    word ? (value == "true" ? "yes" : "no") : value.c_str());
     }
 }
 
