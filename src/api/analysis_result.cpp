@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "util/log.h"
+
 namespace orbv {
 
 namespace {
@@ -54,6 +56,35 @@ AnalysisInfo analysis_info(const ExifInfo& exif, const libavIF& media, bool is_t
     info.is_target = is_target;
     info.is_still = is_still;
     return info;
+}
+
+int32_t fail_media_step(const char* path, ErrorCode code, libavIF& media, const char* context,
+                        Document* result_text) {
+    *result_text = movie_error_json(path, code.errstr, media.errstr, code.errnum, media.errnum);
+    media.close_input();
+    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context, media.errnum, media.errstr);
+    return -1;
+}
+
+int32_t thumbnail_step(const char* tag, const char* path, const char* thumbnail_path,
+                       uint32_t thumbnail_width, uint32_t write_flag, bool is_target,
+                       const ExifInfo& exif, libavIF& media, bool* created, Document* result_text) {
+    *created = false;
+    if (thumbnail_path == nullptr || (write_flag == 0 && !is_target)) return 0;
+    if (media.write_thumbnail(thumbnail_path, static_cast<int32_t>(thumbnail_width),
+                              exif.orientation) != 0) {
+        const std::string context = std::string(tag) + " write_tuhmbnail error";
+        return fail_media_step(path, errors::kThumbnailWriteFailed, media, context.c_str(),
+                               result_text);
+    }
+    *created = true;
+    return 0;
+}
+
+int32_t fail_thrown(const char* tag, const char* path, const char* text, Document* result_text) {
+    *result_text = movie_error_json(path, errors::kAnalysisUnknown, text, -1);
+    log_message(LOG_ERROR, "%s an unknown error occurred errnum:%d error:%s:", tag, -1, text);
+    return -1;
 }
 
 }  // namespace orbv

@@ -12,6 +12,10 @@
 
 namespace orbv {
 
+namespace {
+constexpr char kTag[] = "[ORBV_analyze_jpeg]";
+}
+
 int32_t ORBV_analyze_jpeg(const char* path, const char* thumbnail_path, uint32_t thumbnail_width,
                           uint32_t write_flag, Document* result_text, AnalysisInfo* info) {
     log_message(LOG_TRACE, "[ORBV_analyze_jpeg] start:%s:", or_null(path));
@@ -40,28 +44,14 @@ int32_t ORBV_analyze_jpeg(const char* path, const char* thumbnail_path, uint32_t
 
         libavIF media(path);
         if (media.open_input(0) != 0) {
-            *result_text = movie_error_json(path, errors::kAnalysisOpenFailed.errstr, media.errstr,
-                                            errors::kAnalysisOpenFailed.errnum, media.errnum);
-            media.close_input();
-            log_message(LOG_ERROR, "[ORBV_analyze_jpeg] open_inputfile error errnum:%d error:%s:",
-                        media.errnum, media.errstr);
-            return -1;
+            return fail_media_step(path, errors::kAnalysisOpenFailed, media,
+                                   "[ORBV_analyze_jpeg] open_inputfile error", result_text);
         }
 
         bool created_thumbnail = false;
-        if (thumbnail_path != nullptr && (write_flag != 0 || is_target)) {
-            if (media.write_thumbnail(thumbnail_path, static_cast<int32_t>(thumbnail_width),
-                                      exif.orientation) != 0) {
-                *result_text =
-                    movie_error_json(path, errors::kThumbnailWriteFailed.errstr, media.errstr,
-                                     errors::kThumbnailWriteFailed.errnum, media.errnum);
-                media.close_input();
-                log_message(LOG_ERROR,
-                            "[ORBV_analyze_jpeg] write_tuhmbnail error errnum:%d error:%s:",
-                            media.errnum, media.errstr);
-                return -1;
-            }
-            created_thumbnail = true;
+        if (thumbnail_step(kTag, path, thumbnail_path, thumbnail_width, write_flag, is_target, exif,
+                           media, &created_thumbnail, result_text) != 0) {
+            return -1;
         }
 
         *result_text = analysis_json(path, thumbnail_path,
@@ -70,11 +60,7 @@ int32_t ORBV_analyze_jpeg(const char* path, const char* thumbnail_path, uint32_t
         *info = analysis_info(exif, media, is_target, true);
         media.close_input();
     } catch (const Error& e) {
-        *result_text = movie_error_json(path, errors::kAnalysisUnknown, e.what(), -1);
-        log_message(LOG_ERROR,
-                    "[ORBV_analyze_jpeg] an unknown error occurred errnum:%d error:%s:", -1,
-                    e.what());
-        return -1;
+        return fail_thrown(kTag, path, e.what(), result_text);
     }
     log_message(LOG_TRACE, "[ORBV_analyze_jpeg] end:%s:", or_null(path));
     return 0;
