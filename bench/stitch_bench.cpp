@@ -75,8 +75,8 @@ void BM_BuildStitchMapsPerPixel(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildStitchMapsPerPixel)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
-OwnedFrame lens_frame(AVPixelFormat format, uint64_t seed) {
-    OwnedFrame f(av_frame_alloc());
+FramePtr lens_frame(AVPixelFormat format, uint64_t seed) {
+    FramePtr f(av_frame_alloc());
     f->width = f->height = kLens;
     f->format = format;
     if (av_frame_get_buffer(f.get(), 32) < 0) std::abort();
@@ -122,7 +122,7 @@ ExportParams export_params(int variant) {
 void BM_ConvertFrame(benchmark::State& state) {
     const int variant = static_cast<int>(state.range(0));
     const AVPixelFormat format = variant == 2 ? AV_PIX_FMT_YUVJ422P : AV_PIX_FMT_YUV420P;
-    const OwnedFrame f1 = lens_frame(format, 1), f2 = lens_frame(format, 2);
+    const FramePtr f1 = lens_frame(format, 1), f2 = lens_frame(format, 2);
     const ExportParams params = export_params(variant);
     FrameConverter converter;
     if (converter.convert_frame(f1.get(), f2.get(), params, nullptr) != 0) {
@@ -148,7 +148,7 @@ BENCHMARK(BM_ConvertFrame)
 // For comparison: the plain sequence with per-frame copies, stacks and the matrix library's
 // (multi-threaded) remap.
 void BM_ConvertFramePlain(benchmark::State& state) {
-    const OwnedFrame f1 = lens_frame(AV_PIX_FMT_YUV420P, 1), f2 = lens_frame(AV_PIX_FMT_YUV420P, 2);
+    const FramePtr f1 = lens_frame(AV_PIX_FMT_YUV420P, 1), f2 = lens_frame(AV_PIX_FMT_YUV420P, 2);
     const ExportParams params = export_params(0);
     for (auto _ : state) {
         const PlaneSet one = frame_to_planes(f1.get()), two = frame_to_planes(f2.get());

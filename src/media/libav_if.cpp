@@ -26,15 +26,6 @@ int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, Code
     return 0;
 }
 
-// H.264 goes to the decoder registered as "libopenh264" when the FFmpeg build has one, else to
-// FFmpeg's own; every other codec to FFmpeg's default decoder for it.
-const AVCodec* find_video_decoder(AVCodecID id) {
-    if (id == AV_CODEC_ID_H264) {
-        if (const AVCodec* codec = avcodec_find_decoder_by_name("libopenh264")) return codec;
-    }
-    return avcodec_find_decoder(id);
-}
-
 int slot_index(int32_t slot) { return slot == 0 ? 0 : 1; }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "media/ffmpeg_ptr.h"
+#include "util/ffmpeg_ptr.h"
 #include "media/video_decoder.h"
 #include "orbv.h"
 

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <deque>
 
-#include "media/ffmpeg_ptr.h"
+#include "util/ffmpeg_ptr.h"
 
 namespace orbv {
 

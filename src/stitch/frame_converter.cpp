@@ -110,7 +110,7 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     PlaneSet stitched;
     stitched.planes = {out_[0], out_[1], out_[2]};
     stitched.valid = 1;
-    OwnedFrame frame = planes_to_frame(stitched);
+    FramePtr frame = planes_to_frame(stitched);
     if (!frame) return AVERROR(ENOMEM);
     frame->pts = video_pts;
     video_pts += 1001;
@@ -125,7 +125,7 @@ int32_t FrameConverter::to_420(const AVFrame& in, int width, int height, int slo
         in.data[2] == nullptr || in.linesize[0] < in.width || in.linesize[1] < (in.width + 1) / 2 ||
         in.linesize[2] < (in.width + 1) / 2)
         return AVERROR(EINVAL);
-    OwnedFrame& out = converted_[slot];
+    FramePtr& out = converted_[slot];
     if (!out || out->width != width || out->height != height) {
         out.reset(av_frame_alloc());
         if (!out) return AVERROR(ENOMEM);
@@ -172,7 +172,7 @@ void FrameConverter::prepare_canvas(int plane, int width, int lens_rows, const c
 size_t FrameConverter::held_bytes() const {
     size_t bytes = 0;
     for (int k = 0; k < 3; ++k) bytes += canvas_[k].total() + out_[k].total();
-    for (const OwnedFrame& f : converted_) {
+    for (const FramePtr& f : converted_) {
         if (f) {
             const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(f->format),
                                                       f->width, f->height, 32);

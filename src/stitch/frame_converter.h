@@ -6,7 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include "api/export_params.h"
-#include "stitch/frame_owner.h"
+#include "util/ffmpeg_ptr.h"
 #include "stitch/frame_planes.h"
 
 struct SwsContext;
@@ -56,7 +56,7 @@ class FrameConverter {
     cv::Mat canvas_band_[3];  // the band plane held in each canvas, below row band_row_
     int band_row_[3] = {-1, -1, -1};
     cv::Mat out_[3];
-    OwnedFrame converted_[2];
+    FramePtr converted_[2];
     SwsContext* scaler_ = nullptr;
 };
 

@@ -36,12 +36,12 @@ PlaneSet frame_to_planes(const AVFrame* frame) {
     return set;
 }
 
-OwnedFrame planes_to_frame(const PlaneSet& set) {
+FramePtr planes_to_frame(const PlaneSet& set) {
     if (set.planes.size() < 3) return nullptr;
     for (int k = 0; k < 3; ++k) {
         if (set.planes[k].type() != CV_8UC1 || set.planes[k].empty()) return nullptr;
     }
-    OwnedFrame frame(av_frame_alloc());
+    FramePtr frame(av_frame_alloc());
     if (!frame) return nullptr;
     frame->width = set.planes[0].cols;
     frame->height = set.planes[0].rows;

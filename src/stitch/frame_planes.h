@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stitch/frame_owner.h"
+#include "util/ffmpeg_ptr.h"
 #include "stitch/plane_set.h"
 
 namespace orbv {
@@ -25,6 +25,6 @@ PlaneSet frame_to_planes(const AVFrame* frame);
 // A new 4:2:0 frame whose planes point into the set's buffers and own none of them; the set
 // must outlive the frame's use. Null when the set does not hold three 8-bit planes or the
 // frame cannot be allocated.
-OwnedFrame planes_to_frame(const PlaneSet& set);
+FramePtr planes_to_frame(const PlaneSet& set);
 
 }  // namespace orbv

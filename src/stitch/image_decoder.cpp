@@ -3,8 +3,8 @@
 #include <climits>
 #include <memory>
 
-#include "stitch/frame_owner.h"
 #include "stitch/frame_planes.h"
+#include "util/ffmpeg_ptr.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,45 +15,23 @@ extern "C" {
 namespace orbv {
 namespace {
 
-struct ImageInputClose {
-    void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
-};
-struct ImageDecoderFree {
-    void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
-};
-struct ImagePacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct ImageScalerFree {
-    void operator()(SwsContext* ctx) const { sws_freeContext(ctx); }
-};
-
-// H.264 goes to the decoder registered as "libopenh264" when the build has one, else to
-// FFmpeg's own; every other codec to FFmpeg's default decoder.
-const AVCodec* find_video_decoder(AVCodecID id) {
-    if (id == AV_CODEC_ID_H264) {
-        if (const AVCodec* codec = avcodec_find_decoder_by_name("libopenh264")) return codec;
-    }
-    return avcodec_find_decoder(id);
-}
-
 // The first picture of the file's best video stream, or null.
-OwnedFrame decode_first_picture(const char* path) {
+FramePtr decode_first_picture(const char* path) {
     AVFormatContext* opened = nullptr;
     if (avformat_open_input(&opened, path, nullptr, nullptr) < 0) return nullptr;
-    std::unique_ptr<AVFormatContext, ImageInputClose> input(opened);
+    InputFormatPtr input(opened);
     if (avformat_find_stream_info(input.get(), nullptr) < 0) return nullptr;
     const int stream = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (stream < 0) return nullptr;
     const AVCodecParameters* parameters = input->streams[stream]->codecpar;
     const AVCodec* codec = find_video_decoder(parameters->codec_id);
     if (codec == nullptr) return nullptr;
-    std::unique_ptr<AVCodecContext, ImageDecoderFree> decoder(avcodec_alloc_context3(codec));
+    CodecContextPtr decoder(avcodec_alloc_context3(codec));
     if (!decoder || avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
         avcodec_open2(decoder.get(), codec, nullptr) < 0)
         return nullptr;
-    std::unique_ptr<AVPacket, ImagePacketFree> packet(av_packet_alloc());
-    OwnedFrame frame(av_frame_alloc());
+    PacketPtr packet = make_packet();
+    FramePtr frame(av_frame_alloc());
     if (!packet || !frame) return nullptr;
     bool draining = false;
     for (;;) {
@@ -78,19 +56,19 @@ OwnedFrame decode_first_picture(const char* path) {
 
 PlaneSet decode_image_planes(const char* path, int32_t target_width) {
     if (path == nullptr || target_width <= 0) return PlaneSet();
-    const OwnedFrame picture = decode_first_picture(path);
+    const FramePtr picture = decode_first_picture(path);
     if (!picture || picture->width <= 0 || picture->height <= 0) return PlaneSet();
     const double height = static_cast<double>(target_width) / picture->width * picture->height;
     // Less than one row leaves nothing to scale into.
     if (!(height >= 1.0) || !(height < INT_MAX)) return PlaneSet();
 
-    OwnedFrame scaled(av_frame_alloc());
+    FramePtr scaled(av_frame_alloc());
     if (!scaled) return PlaneSet();
     scaled->width = target_width;
     scaled->height = static_cast<int>(height);
     scaled->format = AV_PIX_FMT_YUV420P;
     if (av_frame_get_buffer(scaled.get(), 32) < 0) return PlaneSet();
-    std::unique_ptr<SwsContext, ImageScalerFree> scaler(sws_getContext(
+    SwsContextPtr scaler(sws_getContext(
         picture->width, picture->height, static_cast<AVPixelFormat>(picture->format), scaled->width,
         scaled->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!scaler) return PlaneSet();

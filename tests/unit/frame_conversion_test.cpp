@@ -19,8 +19,8 @@ namespace orbv {
 namespace {
 
 // A frame with its own buffers (rows padded to 32 bytes), every byte random.
-OwnedFrame random_frame(int w, int h, AVPixelFormat format, cv::RNG& rng) {
-    OwnedFrame f(av_frame_alloc());
+FramePtr random_frame(int w, int h, AVPixelFormat format, cv::RNG& rng) {
+    FramePtr f(av_frame_alloc());
     f->width = w;
     f->height = h;
     f->format = format;
@@ -53,7 +53,7 @@ bool same(const cv::Mat& a, const cv::Mat& b) {
 std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2,
                                       const ExportParams& params) {
     const AVFrame* lens[2] = {f1, f2};
-    OwnedFrame converted[2];
+    FramePtr converted[2];
     for (int s = 0; s < 2; ++s) {
         const int format = lens[s]->format;
         if (format != AV_PIX_FMT_YUV422P && format != AV_PIX_FMT_YUVJ422P) continue;
@@ -126,7 +126,7 @@ ExportParams params_for(int w, int h, int band_strip, cv::RNG& rng) {
 
 TEST(FramePlanes, SplitCopiesAndWrapBorrows) {
     cv::RNG rng(5);
-    OwnedFrame frame = random_frame(37, 21, AV_PIX_FMT_YUV420P, rng);
+    FramePtr frame = random_frame(37, 21, AV_PIX_FMT_YUV420P, rng);
     const PlaneSet set = frame_to_planes(frame.get());
     ASSERT_EQ(set.valid, 1);
     ASSERT_EQ(set.planes.size(), 3u);
@@ -138,7 +138,7 @@ TEST(FramePlanes, SplitCopiesAndWrapBorrows) {
     frame->data[1][9 * frame->linesize[1] + 17] ^= 0xff;  // the set holds its own copy
     EXPECT_EQ(set.planes[1].at<uint8_t>(9, 17), first);
 
-    OwnedFrame wrapped = planes_to_frame(set);
+    FramePtr wrapped = planes_to_frame(set);
     ASSERT_TRUE(wrapped);
     EXPECT_EQ(wrapped->width, 37);
     EXPECT_EQ(wrapped->height, 21);
@@ -149,9 +149,9 @@ TEST(FramePlanes, SplitCopiesAndWrapBorrows) {
     EXPECT_FALSE(planes_to_frame(PlaneSet()));
 
     // Frames that do not split into three 4:2:0 planes give an invalid, empty set.
-    OwnedFrame one_row = random_frame(16, 1, AV_PIX_FMT_YUV420P, rng);
-    OwnedFrame two_planes = random_frame(16, 16, AV_PIX_FMT_NV12, rng);
-    OwnedFrame coarse = random_frame(16, 16, AV_PIX_FMT_YUV410P, rng);
+    FramePtr one_row = random_frame(16, 1, AV_PIX_FMT_YUV420P, rng);
+    FramePtr two_planes = random_frame(16, 16, AV_PIX_FMT_NV12, rng);
+    FramePtr coarse = random_frame(16, 16, AV_PIX_FMT_YUV410P, rng);
     for (const AVFrame* f : {one_row.get(), two_planes.get(), coarse.get()}) {
         const PlaneSet bad = frame_to_planes(f);
         EXPECT_EQ(bad.valid, 0);
@@ -180,8 +180,8 @@ TEST(FrameConverter, EqualsThePlainSequenceBitForBit) {
         FrameConverter converter;
         Capture capture;
         for (int call = 0; call < 3; ++call) {
-            OwnedFrame f1 = random_frame(c.w, c.h, c.f1, rng);
-            OwnedFrame f2 = random_frame(c.w, c.h, c.f2, rng);
+            FramePtr f1 = random_frame(c.w, c.h, c.f1, rng);
+            FramePtr f2 = random_frame(c.w, c.h, c.f2, rng);
             ASSERT_EQ(converter.convert_frame(f1.get(), f2.get(), params, capture.step()), 0);
             const std::vector<cv::Mat> expected = plain_conversion(f1.get(), f2.get(), params);
             EXPECT_EQ(capture.pts, 1001 * call);
@@ -199,8 +199,8 @@ TEST(FrameConverter, AStillFrameIsNeverModified) {
     ExportParams params = params_for(128, 128, 4, rng);
     params.luts1 = make_plane_luts(40, -40, 25);
     params.luts2 = make_plane_luts(-30, 30, kOffsetUnchanged);
-    OwnedFrame still = random_frame(128, 128, AV_PIX_FMT_YUVJ422P, rng);
-    OwnedFrame movie = random_frame(128, 128, AV_PIX_FMT_YUV420P, rng);
+    FramePtr still = random_frame(128, 128, AV_PIX_FMT_YUVJ422P, rng);
+    FramePtr movie = random_frame(128, 128, AV_PIX_FMT_YUV420P, rng);
     const std::vector<uint8_t> before = frame_bytes(*still), movie_before = frame_bytes(*movie);
     FrameConverter converter;
     Capture capture;
@@ -217,8 +217,8 @@ TEST(FrameConverter, AStillFrameIsNeverModified) {
 TEST(FrameConverter, EncoderResultsAndUnusableInputs) {
     cv::RNG rng(4);
     const ExportParams params = params_for(64, 64, 0, rng);
-    OwnedFrame f1 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
-    OwnedFrame f2 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
+    FramePtr f1 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
+    FramePtr f2 = random_frame(64, 64, AV_PIX_FMT_YUV420P, rng);
     FrameConverter converter;
     converter.video_pts = 5005;
     Capture capture;
@@ -234,9 +234,9 @@ TEST(FrameConverter, EncoderResultsAndUnusableInputs) {
     // Rejected before stamping: nothing reaches the encoder and the clock stands still.
     capture.result = 0;
     capture.calls = 0;
-    OwnedFrame empty(av_frame_alloc());
-    OwnedFrame packed = random_frame(64, 64, AV_PIX_FMT_NV12, rng);
-    OwnedFrame narrow = random_frame(62, 64, AV_PIX_FMT_YUV420P, rng);
+    FramePtr empty(av_frame_alloc());
+    FramePtr packed = random_frame(64, 64, AV_PIX_FMT_NV12, rng);
+    FramePtr narrow = random_frame(62, 64, AV_PIX_FMT_YUV420P, rng);
     for (const AVFrame* bad : {empty.get(), packed.get(), narrow.get()}) {
         EXPECT_EQ(converter.convert_frame(f1.get(), bad, params, capture.step()), AVERROR(EINVAL));
         EXPECT_EQ(converter.errnum, AVERROR(EINVAL));

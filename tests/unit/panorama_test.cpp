@@ -54,8 +54,8 @@ cv::Vec3d lens_direction(int lens, double x, double y, double cx, double cy, dou
 }
 
 // One lens picture as a 4:2:0 frame; chroma samples use the half-size lens geometry.
-OwnedFrame render_lens(int lens, int size, double radius, const Rotation& a) {
-    OwnedFrame f(av_frame_alloc());
+FramePtr render_lens(int lens, int size, double radius, const Rotation& a) {
+    FramePtr f(av_frame_alloc());
     f->width = f->height = size;
     f->format = AV_PIX_FMT_YUV420P;
     EXPECT_EQ(av_frame_get_buffer(f.get(), 32), 0);
@@ -109,13 +109,13 @@ TEST(Panorama, StitchedLensPicturesReproduceTheScene) {
     ExportParams params;
     params.rotation = Rotation{0.3, -0.2, 0, 0, 20 * kPi / 180};
     params.maps = build_stitch_maps({2 * size, size}, {size, size}, radius, 0, params.rotation);
-    const OwnedFrame lens1 = render_lens(1, size, radius, params.rotation);
-    const OwnedFrame lens2 = render_lens(2, size, radius, params.rotation);
+    const FramePtr lens1 = render_lens(1, size, radius, params.rotation);
+    const FramePtr lens2 = render_lens(2, size, radius, params.rotation);
     EXPECT_GE(stitched_psnr(lens1.get(), lens2.get(), params), 35.0);
 
     // A swapped pair and a mirrored lens picture must not pass.
     EXPECT_LT(stitched_psnr(lens2.get(), lens1.get(), params), 35.0);
-    const OwnedFrame mirrored(av_frame_clone(lens2.get()));
+    const FramePtr mirrored(av_frame_clone(lens2.get()));
     ASSERT_EQ(av_frame_make_writable(mirrored.get()), 0);
     for (int k = 0; k < 3; ++k) {
         const int n = k ? size / 2 : size;

@@ -62,6 +62,15 @@ struct AudioFifoFree {
 using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFree>;
 
 inline FramePtr make_frame() { return FramePtr(av_frame_alloc()); }
+
+// H.264 goes to the decoder registered as "libopenh264" when the FFmpeg build has one, else to
+// FFmpeg's own; every other codec to FFmpeg's default decoder for it.
+inline const AVCodec* find_video_decoder(AVCodecID id) {
+    if (id == AV_CODEC_ID_H264) {
+        if (const AVCodec* codec = avcodec_find_decoder_by_name("libopenh264")) return codec;
+    }
+    return avcodec_find_decoder(id);
+}
 inline PacketPtr make_packet() { return PacketPtr(av_packet_alloc()); }
 
 }  // namespace orbv
