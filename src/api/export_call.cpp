@@ -197,14 +197,17 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
 }
 
 // Validation in the interface's order; null when the export may go ahead. A null export path
-// is refused: nothing after validation could write without one.
+// is refused: nothing after validation could write without one. So is an export path that
+// names an input: the loop would overwrite the input while reading it, and the failure that
+// follows would remove it.
 Document validate(const char* movie_path1, const char* movie_path2, const char* export_path) {
     auto fail = [&](ErrorCode code) {
         return export_error_json(movie_path1, movie_path2, export_path, code, "", -1);
     };
     if (!file_exists(movie_path1)) return fail(errors::kExportInput1Missing);
     if (!file_exists(movie_path2)) return fail(errors::kExportInput2Missing);
-    if (export_path == nullptr || !is_writable(export_path))
+    if (export_path == nullptr || !is_writable(export_path) ||
+        same_file(export_path, movie_path1) || same_file(export_path, movie_path2))
         return fail(errors::kExportNotWritable);
     if (export_space_check(movie_path1, movie_path2, export_path) != 0)
         return fail(errors::kExportDiskFull);
