@@ -1,6 +1,5 @@
 // The orbv host tool: loads the library with dlopen, shows the documents (an export as a
-// progress bar, which Ctrl-C cancels) and exits with 0 only
-// when the call ended in state done.
+// progress bar, which Ctrl-C cancels) and exits with 0 only when the call ended in state done.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
