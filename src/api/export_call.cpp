@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <limits>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include "api/analysis_info.h"
 #include "api/boundary.h"
 #include "api/documents.h"
@@ -153,6 +157,16 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
     if (params.lens_radius == 0.0) {
         std::snprintf(size_text, sizeof(size_text), kExportWidthFormat, info1.width);
         return fail(errors::kExportWidthUnsupported, size_text, -1, -1);
+    }
+
+    // The stitched picture is 4:2:0 with chroma planes of exactly half its size, so an empty
+    // or odd size cannot be written (an odd one made the encoder copy past the chroma planes
+    // and abort the host).
+    if (params.output_width <= 0 || params.output_height <= 0 || params.output_width % 2 != 0 ||
+        params.output_height % 2 != 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(AVERROR(EINVAL), text, sizeof(text));
+        return fail(errors::kExportWriteFailed, text, AVERROR(EINVAL), -1);
     }
 
     if (band_image_path != nullptr) {
