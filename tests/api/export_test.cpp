@@ -125,6 +125,7 @@ const Pair& stills() {
 struct Request {
     std::string in1, in2, out;
     std::string band;  // "" for none
+    int32_t width = kWidth, height = kHeight;
     int32_t yaw = 0;
     float roll1 = 0, roll2 = 0;
     int32_t offsets1[3] = {kKeep, kKeep, kKeep};
@@ -161,7 +162,7 @@ struct OnDocument {
 int32_t run_export(const Request& r) {
     return ORBV_export(
         r.in1.c_str(), r.in2.c_str(), r.out.c_str(), r.band.empty() ? nullptr : r.band.c_str(),
-        kWidth, kHeight, r.yaw, r.roll1, r.roll2, r.offsets1[0], r.offsets1[1], r.offsets1[2],
+        r.width, r.height, r.yaw, r.roll1, r.roll2, r.offsets1[0], r.offsets1[1], r.offsets1[2],
         r.offsets2[0], r.offsets2[1], r.offsets2[2], r.start1, r.start2, r.end1, r.end2,
         r.audio_input, kDate, r.cancel.empty() ? nullptr : r.cancel.c_str(), host_callback);
 }
@@ -715,6 +716,26 @@ TEST_F(Export, SizeAndWidthMismatchesNameTheSizes) {
         EXPECT_EQ(rec.records()[0].document,
                   error_document("30001", c.message, -1, c.api_errstr, r));
         EXPECT_FALSE(exists(r.out)) << "a failed export leaves no file of its name";
+    }
+}
+
+TEST_F(Export, OutputSizeWithoutWholeChromaPlanesIsRefused) {
+    // The panorama is 4:2:0 with chroma planes of half its size; an odd width made the still's
+    // encoder copy past them and abort the process.
+    for (const auto& [width, height] :
+         {std::pair{1441, 720}, std::pair{1440, 721}, std::pair{0, 720}, std::pair{-1440, 720}}) {
+        SCOPED_TRACE(std::to_string(width) + " x " + std::to_string(height));
+        Request r = request(stills(), dir.file("odd.jpg"));
+        r.width = width;
+        r.height = height;
+        write_file(r.out, "earlier export");
+        Recorder rec;
+        run_export(r);
+        ASSERT_EQ(rec.records().size(), 1u) << "no start document";
+        EXPECT_EQ(rec.records()[0].state, STATE_FAILED);
+        EXPECT_EQ(rec.records()[0].document,
+                  error_document("39999", "Could not write video", -22, "Invalid argument", r));
+        EXPECT_FALSE(exists(r.out));
     }
 }
 
