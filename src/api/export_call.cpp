@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <limits>
 
+extern "C" {
+#include <libavutil/error.h>
+}
+
 #include "api/analysis_info.h"
 #include "api/boundary.h"
 #include "api/documents.h"
@@ -155,6 +159,16 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
         return fail(errors::kExportWidthUnsupported, size_text, -1, -1);
     }
 
+    // The stitched picture is 4:2:0 with chroma planes of exactly half its size, so an empty
+    // or odd size cannot be written (an odd one made the encoder copy past the chroma planes
+    // and abort the host).
+    if (params.output_width <= 0 || params.output_height <= 0 || params.output_width % 2 != 0 ||
+        params.output_height % 2 != 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(AVERROR(EINVAL), text, sizeof(text));
+        return fail(errors::kExportWriteFailed, text, AVERROR(EINVAL), -1);
+    }
+
     if (band_image_path != nullptr) {
         params.band = load_seam_band(band_image_path, info1.width);
         params.band_rows = params.band.planes.empty() ? 0 : params.band.planes[0].rows;
@@ -197,14 +211,17 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
 }
 
 // Validation in the interface's order; null when the export may go ahead. A null export path
-// is refused: nothing after validation could write without one.
+// is refused: nothing after validation could write without one. So is an export path that
+// names an input: the loop would overwrite the input while reading it, and the failure that
+// follows would remove it.
 Document validate(const char* movie_path1, const char* movie_path2, const char* export_path) {
     auto fail = [&](ErrorCode code) {
         return export_error_json(movie_path1, movie_path2, export_path, code, "", -1);
     };
     if (!file_exists(movie_path1)) return fail(errors::kExportInput1Missing);
     if (!file_exists(movie_path2)) return fail(errors::kExportInput2Missing);
-    if (export_path == nullptr || !is_writable(export_path))
+    if (export_path == nullptr || !is_writable(export_path) ||
+        same_file(export_path, movie_path1) || same_file(export_path, movie_path2))
         return fail(errors::kExportNotWritable);
     if (export_space_check(movie_path1, movie_path2, export_path) != 0)
         return fail(errors::kExportDiskFull);

@@ -95,6 +95,7 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const fl
                 _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(sx, last_x), sx),
                                  _mm256_cmpeq_epi32(_mm256_min_epu32(sy, last_y), sy));
             if (_mm256_movemask_epi8(inside) != -1) {
+                _mm256_zeroupper();
                 remap_row_portable(s, map_x, map_y, out, j, j + 8);
                 continue;
             }
@@ -124,6 +125,10 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const fl
             }
         }
     }
+    // The portable code and every caller are SSE code, which runs slowly (on some processors
+    // many times slower) while upper halves of the AVX registers hold data; the compiler does
+    // not clear them around these calls by itself.
+    _mm256_zeroupper();
     remap_row_portable(s, map_x, map_y, out, j, count);
 }
 
