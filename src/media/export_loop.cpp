@@ -88,6 +88,11 @@ int32_t libavIF::convert_frame(AVFrame* frame1, AVFrame* frame2, ExportParams pa
     auto encode = [&](AVFrame* stitched) -> int32_t {
         AVFrame* picture = work.picture.get();
         if (picture == nullptr) return AVERROR(ENOMEM);
+        // Maps made for another panorama size than the encoder's cannot be encoded.
+        if (video_enc_ctx && (stitched->width != video_enc_ctx->width ||
+                              stitched->height != video_enc_ctx->height)) {
+            return AVERROR(EINVAL);
+        }
         int ret = 0;
         if (picture->width != stitched->width || picture->height != stitched->height ||
             picture->format != stitched->format || picture->buf[0] == nullptr) {
