@@ -68,21 +68,52 @@ class ScopedPointer {
 
 }  // namespace
 
+// What an export keeps from pair to pair: the conversion's canvases and planes, and the
+// picture handed to the encoder. That picture owns its buffers, so the encoder takes a
+// reference instead of a fresh copy per picture: allocating and zeroing tens of megabytes
+// for every picture would cost more than the copy into the kept picture.
+struct ExportWork {
+    FrameConverter converter;
+    FramePtr picture = make_frame();
+};
+
 int32_t libavIF::convert_frame(AVFrame* frame1, AVFrame* frame2, ExportParams params) {
-    FrameConverter single;
-    FrameConverter& converter = converter_ != nullptr ? *converter_ : single;
+    ExportWork single;
+    ExportWork& work = export_work_ != nullptr ? *export_work_ : single;
+    FrameConverter& converter = work.converter;
     converter.video_pts = video_pts;
     bool encoder_failed = false;
     double encoding = 0;
     const Clock::time_point began = Clock::now();
-    const int32_t result =
-        converter.convert_frame(frame1, frame2, params, [&](AVFrame* frame) -> int32_t {
-            const Clock::time_point start = Clock::now();
-            const int32_t encoded = encode_video_frame(frame);
-            encoding += seconds_since(start);
-            encoder_failed = encoded < 0;
-            return encoded;
-        });
+    auto encode = [&](AVFrame* stitched) -> int32_t {
+        AVFrame* picture = work.picture.get();
+        if (picture == nullptr) return AVERROR(ENOMEM);
+        // Maps made for another panorama size than the encoder's cannot be encoded.
+        if (video_enc_ctx && (stitched->width != video_enc_ctx->width ||
+                              stitched->height != video_enc_ctx->height)) {
+            return AVERROR(EINVAL);
+        }
+        int ret = 0;
+        if (picture->width != stitched->width || picture->height != stitched->height ||
+            picture->format != stitched->format || picture->buf[0] == nullptr) {
+            av_frame_unref(picture);
+            picture->width = stitched->width;
+            picture->height = stitched->height;
+            picture->format = stitched->format;
+            ret = av_frame_get_buffer(picture, 0);
+        } else {
+            ret = av_frame_make_writable(picture);  // a new buffer only if the encoder kept it
+        }
+        if (ret >= 0) ret = av_frame_copy(picture, stitched);
+        if (ret < 0) return ret;
+        picture->pts = stitched->pts;
+        const Clock::time_point start = Clock::now();
+        const int32_t encoded = encode_video_frame(picture);
+        encoding += seconds_since(start);
+        encoder_failed = encoded < 0;
+        return encoded;
+    };
+    const int32_t result = converter.convert_frame(frame1, frame2, params, encode);
     export_timings.encode += encoding;
     export_timings.stitch += seconds_since(began) - encoding;
     video_pts = converter.video_pts;
@@ -178,8 +209,8 @@ int32_t libavIF::write_video(const char* export_path, const char* cancel_path, E
     for (LensInput& lens : in) lens.frame = make_frame();
     std::vector<char> progress(DOCUMENT_SIZE);
     if (!packet || !in[0].frame || !in[1].frame) return leave(set_error(AVERROR(ENOMEM)));
-    FrameConverter converter;
-    const ScopedPointer<FrameConverter> active(converter_, &converter);
+    ExportWork work;
+    const ScopedPointer<ExportWork> active(export_work_, &work);
     video_pts = 0;
     audio_pts = 0;
     log_message(LOG_TRACE, "[libavIF::write_video] start loop");

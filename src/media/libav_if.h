@@ -10,7 +10,7 @@
 namespace orbv {
 
 struct ExportParams;
-class FrameConverter;
+struct ExportWork;
 
 // Where the export loop spent its time on the calling thread, in seconds: decoding the lens
 // pictures, stitching them (conversion without the encoder), encoding and writing the
@@ -176,8 +176,8 @@ class libavIF {
     // The slot whose sound feeds the output's audio stream.
     int audio_source() const;
 
-    // The conversion state of the running export, null outside write_video.
-    FrameConverter* converter_ = nullptr;
+    // What the running export keeps from pair to pair; null outside write_video.
+    ExportWork* export_work_ = nullptr;
 
     // Per-output state of the send/receive encoders.
     bool video_enc_draining_ = false;

@@ -438,6 +438,18 @@ TEST_F(ExportLoop, LogLinesAndFailingOutputs) {
             << log;
         EXPECT_FALSE(media.ofmt_ctx);
     }
+    {
+        // Maps of another panorama size than the output's: refused before the encoder.
+        ExportParams params = export_params();
+        params.maps = orbv::build_stitch_maps({720, 360}, {kLens, kLens}, kRadius, 0, {});
+        testing::internal::CaptureStderr();
+        libavIF media(l1.c_str(), l2.c_str());
+        EXPECT_EQ(run(media, dir.file("sizes.mov"), params), AVERROR(EINVAL));
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("[libavIF::write_video] convert_frame error -22:Invalid argument\n"),
+                  std::string::npos)
+            << log;
+    }
 }
 
 }  // namespace
