@@ -7,7 +7,7 @@ FUZZ_BUILD  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 DEMO_DIR    ?= demo-out
 
-.PHONY: all deps build test test-asan bench fuzz demo format clean
+.PHONY: all deps build test test-asan bench fuzz check-memory tsan demo format clean
 
 all: build
 
@@ -39,6 +39,10 @@ fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBV_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+# One run of each kind of call under valgrind memcheck: no invalid access, nothing lost.
+check-memory: build
+	scripts/check-memory $(BUILD)
 
 demo: build
 	scripts/demo $(BUILD) $(DEMO_DIR)
