@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <functional>
 #include <memory>
 #include <set>
@@ -26,6 +25,7 @@
 using orbv_test::atom;
 using orbv_test::ByteWriter;
 using orbv_test::CallbackRecord;
+using orbv_test::flat_json;
 using orbv_test::IsolatedCall;
 using orbv_test::IsolatedOutcome;
 using orbv_test::json_field;
@@ -592,49 +592,6 @@ std::string escaped(const std::string& path) {
         out += ch;
     }
     return out;
-}
-
-// A flat JSON object as the documents are: quoted keys, quoted texts (with the escapes JSON
-// knows and no raw control characters) or bare numbers and words. Bytes that are not UTF-8
-// pass, as they do in paths.
-bool flat_json(const std::string& doc) {
-    size_t i = 0;
-    auto text = [&] {
-        if (i >= doc.size() || doc[i] != '"') return false;
-        for (++i; i < doc.size(); ++i) {
-            const unsigned char c = static_cast<unsigned char>(doc[i]);
-            if (c == '"') return ++i, true;
-            if (c < 0x20) return false;
-            if (c == '\\') {
-                if (++i >= doc.size()) return false;
-                if (doc[i] == 'u') {
-                    if (i + 4 >= doc.size()) return false;
-                    for (int k = 1; k <= 4; ++k)
-                        if (!std::isxdigit(static_cast<unsigned char>(doc[i + k]))) return false;
-                    i += 4;
-                } else if (std::string("\"\\/bfnrt").find(doc[i]) == std::string::npos) {
-                    return false;
-                }
-            }
-        }
-        return false;
-    };
-    if (doc.empty() || doc[i++] != '{') return false;
-    for (;;) {
-        if (!text() || i >= doc.size() || doc[i++] != ':') return false;
-        if (i < doc.size() && doc[i] == '"') {
-            if (!text()) return false;
-        } else {
-            const size_t start = i;
-            while (i < doc.size() && (std::isalnum(static_cast<unsigned char>(doc[i])) ||
-                                      doc[i] == '-' || doc[i] == '.'))
-                ++i;
-            if (i == start) return false;
-        }
-        if (i >= doc.size()) return false;
-        if (doc[i] == '}') return i + 1 == doc.size();
-        if (doc[i++] != ',') return false;
-    }
 }
 
 // The rules every call keeps, whatever its input: no crash, no hang, start and progress
