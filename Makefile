@@ -4,6 +4,7 @@ BUILD       ?= build
 ASAN_BUILD  ?= build-asan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
+TSAN_BUILD  ?= build-tsan
 FUZZ_SECONDS ?= 60
 DEMO_DIR    ?= demo-out
 
@@ -44,6 +45,14 @@ fuzz: deps
 check-memory: build
 	scripts/check-memory $(BUILD)
 
+# The concurrency test (eight analyses and two exports on ten threads) under ThreadSanitizer.
+# tests/tsan.supp explains every suppression.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBV_TSAN=ON
+	cmake --build $(TSAN_BUILD) --target concurrency_test -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+		$(TSAN_BUILD)/bin/concurrency_test
+
 demo: build
 	scripts/demo $(BUILD) $(DEMO_DIR)
 
@@ -51,4 +60,4 @@ format:
 	find include src tools tests bench fuzz -name '*.h' -o -name '*.cpp' -o -name '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(DEMO_DIR)

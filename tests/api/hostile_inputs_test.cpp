@@ -912,6 +912,36 @@ TEST_F(HostileNames, CancelPathInAMissingDirectory) {
     EXPECT_EQ(listing(out), (std::set<std::string>{"sound.wav", "pano.mov"}));
 }
 
+// The optional seam band image: whatever stands at its path, the export goes on without a
+// band it cannot use and finishes.
+TEST_F(HostileNames, SeamBandImagesThatCannotServe) {
+    const std::string& m1 = material->movies.lens1;
+    const std::string& m2 = material->movies.lens2;
+    std::vector<std::string> bands = {inputs_.file("missing.png"), inputs_.path()};
+    auto band_file = [&](const std::string& name, const std::string& bytes) {
+        write_file(inputs_.file(name), bytes);
+        bands.push_back(inputs_.file(name));
+    };
+    band_file("empty.png", "");
+    band_file("text.png", "not a picture");
+    band_file("tiny.png", png_bytes());
+    band_file("cut.jpg", read_file(material->stills.lens1).substr(0, 300));
+    bands.push_back(material->movies.lens1);  // a movie: its first picture, of the wrong size
+    const std::string out = outputs_.path();
+    const std::string pano = out + "/pano.mov";
+    for (const std::string& band : bands) {
+        SCOPED_TRACE(band);
+        const char *a = m1.c_str(), *b = m2.c_str(), *p = pano.c_str(), *s = band.c_str();
+        const CallRun r = run_call(m1, out, pano, '3', true, [a, b, p, s] {
+            ORBV_export(a, b, p, s, 64, 32, 0, 0.0f, 0.0f, -99999999, -99999999, -99999999,
+                        -99999999, -99999999, -99999999, 0.0f, 0.0f, -1.0f, -1.0f, 0,
+                        "2024:05:17 10:30:00", nullptr, &IsolatedCall::callback);
+        });
+        EXPECT_EQ(r.final.state, STATE_DONE) << r.final.document;
+        std::remove(pano.c_str());
+    }
+}
+
 // The harness itself: a crash, a hang and a thrown exception in the child are told apart
 // from a clean end, and the documents sent before a crash still arrive.
 TEST(IsolatedCallHarness, TellsCrashesAndHangsFromCleanEnds) {
