@@ -46,12 +46,14 @@ check-memory: build
 	scripts/check-memory $(BUILD)
 
 # The concurrency test (eight analyses and two exports on ten threads) under ThreadSanitizer.
-# tests/tsan.supp explains every suppression.
+# tests/tsan.supp explains every suppression and why accesses of FFmpeg's own threads are not
+# recorded (ignore_noninstrumented_modules).
+TSAN_RUN_OPTIONS = halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
+	suppressions=$(CURDIR)/tests/tsan.supp
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBV_TSAN=ON
 	cmake --build $(TSAN_BUILD) --target concurrency_test -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-		$(TSAN_BUILD)/bin/concurrency_test
+	TSAN_OPTIONS="$(TSAN_RUN_OPTIONS)" $(TSAN_BUILD)/bin/concurrency_test
 
 demo: build
 	scripts/demo $(BUILD) $(DEMO_DIR)
