@@ -4,10 +4,11 @@ BUILD       ?= build
 ASAN_BUILD  ?= build-asan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
+TSAN_BUILD  ?= build-tsan
 FUZZ_SECONDS ?= 60
 DEMO_DIR    ?= demo-out
 
-.PHONY: all deps build test test-asan bench fuzz demo format clean
+.PHONY: all deps build test test-asan bench fuzz check-memory tsan demo format clean
 
 all: build
 
@@ -40,6 +41,20 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	scripts/run-fuzzers $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# One run of each kind of call under valgrind memcheck: no invalid access, nothing lost.
+check-memory: build
+	scripts/check-memory $(BUILD)
+
+# The concurrency test (eight analyses and two exports on ten threads) under ThreadSanitizer.
+# tests/tsan.supp explains every suppression and why accesses of FFmpeg's own threads are not
+# recorded (ignore_noninstrumented_modules).
+TSAN_RUN_OPTIONS = halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 \
+	suppressions=$(CURDIR)/tests/tsan.supp
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORBV_TSAN=ON
+	cmake --build $(TSAN_BUILD) --target concurrency_test -j $(JOBS)
+	TSAN_OPTIONS="$(TSAN_RUN_OPTIONS)" $(TSAN_BUILD)/bin/concurrency_test
+
 demo: build
 	scripts/demo $(BUILD) $(DEMO_DIR)
 
@@ -47,4 +62,4 @@ format:
 	find include src tools tests bench fuzz -name '*.h' -o -name '*.cpp' -o -name '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(DEMO_DIR)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace orbv_fuzz {
 
@@ -20,6 +21,21 @@ inline const std::string& scratch_path(const char* extension) {
         std::atexit([] { std::remove(removed.c_str()); });
         return p;
     }();
+    return path;
+}
+
+// A scratch file of its own for each name, removed when the process ends.
+inline std::string scratch_file(const std::string& name) {
+    const char* dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    const std::string path =
+        std::string(dir) + "/orbv-fuzz-" + std::to_string(getpid()) + "-" + name;
+    static std::vector<std::string>* made = new std::vector<std::string>;
+    if (made->empty()) {
+        std::atexit([] {
+            for (const std::string& p : *made) std::remove(p.c_str());
+        });
+    }
+    made->push_back(path);
     return path;
 }
 

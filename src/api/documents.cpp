@@ -33,6 +33,25 @@ std::string json_escape(const char* path) {
     return out;
 }
 
+std::string json_escape_text(const char* text) {
+    if (text == nullptr) return "(null)";
+    std::string out;
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += *p;
+        } else if (c < 0x20) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
 void format_into(char* buffer, const char* format, ...) {
     va_list args;
     va_start(args, format);
@@ -73,9 +92,8 @@ Document export_error_json(const char* movie_path1, const char* movie_path2,
     return format_document(
         "{\"errnum\":\"%d\",\"errstr\":\"%s\",\"api_errnum\":%d,\"api_errstr\":\"%s\","
         "\"movie_path1\":\"%s\",\"movie_path2\":\"%s\",\"export_path\":\"%s\"}",
-        errnum, or_null(errstr), api_errnum, or_null(api_errstr),
-        json_escape(movie_path1).c_str(), json_escape(movie_path2).c_str(),
-        json_escape(export_path).c_str());
+        errnum, or_null(errstr), api_errnum, or_null(api_errstr), json_escape(movie_path1).c_str(),
+        json_escape(movie_path2).c_str(), json_escape(export_path).c_str());
 }
 
 Document analysis_json(const char* movie_path, const char* thumbnail_path,
@@ -86,11 +104,12 @@ Document analysis_json(const char* movie_path, const char* thumbnail_path,
         "\"camera_orientation\":%d,\"youtube360_maker\":\"%s\",\"isTarget\":%s,"
         "\"createdThumbnail\":%s,\"movie_path\":\"%s\",\"thumbnail_path\":\"%s\","
         "\"datetime\":\"%s\",\"type\":\"%s\"}",
-        f.width, f.height, f.duration, static_cast<long long>(f.frame_count), or_null(f.maker),
-        or_null(f.model), f.orientation, f.capture_mode, static_cast<long long>(f.multi_capture),
-        f.camera_orientation, or_null(f.youtube360_maker), bool_word(f.is_target),
+        f.width, f.height, f.duration, static_cast<long long>(f.frame_count),
+        json_escape_text(f.maker).c_str(), json_escape_text(f.model).c_str(), f.orientation,
+        f.capture_mode, static_cast<long long>(f.multi_capture), f.camera_orientation,
+        json_escape_text(f.youtube360_maker).c_str(), bool_word(f.is_target),
         bool_word(f.created_thumbnail), json_escape(movie_path).c_str(),
-        json_escape(thumbnail_path).c_str(), or_null(f.datetime), or_null(f.type));
+        json_escape(thumbnail_path).c_str(), json_escape_text(f.datetime).c_str(), or_null(f.type));
 }
 
 Document audio_result_json(const char* movie_path, const char* audio_path) {

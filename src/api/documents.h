@@ -22,6 +22,12 @@ using Document = std::unique_ptr<char, FreeDeleter>;
 // Doubles every backslash, then puts a backslash before every double quote. Null gives "".
 std::string json_escape(const char* path);
 
+// For the texts an analysis takes from the file itself (maker, model, software, date), which a
+// hostile file may fill with anything: json_escape's two substitutions, and every control
+// character as \u00XX, so that no file can break or extend the host's document. Null gives
+// "(null)", as C formatting prints a null text.
+std::string json_escape_text(const char* text);
+
 // Formats into `buffer` (DOCUMENT_SIZE bytes) with truncation.
 void format_into(char* buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Formats into a fresh DOCUMENT_SIZE buffer; null when it cannot be allocated.

@@ -106,20 +106,31 @@ void correct_rolls(int32_t orientation1, int32_t orientation2, Rotation* rotatio
 }
 
 // Marks the finished output as a panorama: a GPano XMP segment for a still, a spherical-video
-// atom in the video track of a movie. A file that cannot be reopened throws.
-void insert_panorama_metadata(const char* export_path, bool is_jpeg, const ExportParams& params) {
+// atom in the video track of a movie. A refusal of the insertion (no video track, a size that
+// would pass its field) leaves the file as it was and is not examined. A write that fails on
+// the way (a full disk) may leave the file broken, so it is the export's failure: -1 with the
+// system's code, in FFmpeg's negative form, and its text. A file that cannot be reopened throws.
+int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const ExportParams& params,
+                                 int32_t* errnum, std::string* errstr) {
     const std::string xml =
         make_panorama_xml(is_jpeg, params.output_width, params.output_height, params.datetime);
+    auto outcome = [&](int32_t result, const BinaryFile& file) {
+        if (result == 0 || file.errnum <= 0) return 0;
+        *errnum = -file.errnum;
+        *errstr = file.errstr;
+        return -1;
+    };
     if (is_jpeg) {
         JpegFile jpeg(export_path, true);
-        jpeg.insert_xmp(xml.c_str());
+        const int32_t result = outcome(jpeg.insert_xmp(xml.c_str()), jpeg);
         log_message(LOG_TRACE, "[.jpeg analyze] close stream");
         jpeg.close();
-    } else {
-        MovFile mov(export_path, true);
-        mov.insert_spherical_xml(xml.c_str());
-        mov.close();
+        return result;
     }
+    MovFile mov(export_path, true);
+    const int32_t result = outcome(mov.insert_spherical_xml(xml.c_str()), mov);
+    mov.close();
+    return result;
 }
 
 int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const char* export_path,
@@ -203,9 +214,23 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
         media.close_input();
         return fail(code, media.errstr, api_errnum, -1);
     }
+    // Inputs that end before their first pair give a panorama without a single picture.
+    if (media.video_pts == 0) {
+        media.close_input();
+        media.set_error(AVERROR_EOF);
+        log_message(LOG_ERROR, "[_ORBV_export] no picture pair in the inputs");
+        return fail(errors::kExportWriteFailed, media.errstr, media.errnum, -1);
+    }
     media.close_input();
 
-    insert_panorama_metadata(export_path, info1.is_still && info2.is_still, params);
+    int32_t write_errnum = 0;
+    std::string write_errstr;
+    if (insert_panorama_metadata(export_path, info1.is_still && info2.is_still, params,
+                                 &write_errnum, &write_errstr) != 0) {
+        log_message(LOG_ERROR, "[_ORBV_export] panorama metadata not written errnum:%d error:%s",
+                    write_errnum, write_errstr.c_str());
+        return fail(errors::kExportWriteFailed, write_errstr.c_str(), write_errnum, -1);
+    }
     *document = export_result_json(movie_path1, movie_path2, export_path, STATE_DONE, count);
     return 0;
 }

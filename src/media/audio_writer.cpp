@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "api/documents.h"
-#include "media/libav_if.h"
 #include "api/progress_interval.h"
+#include "media/libav_if.h"
 #include "util/file_system.h"
 #include "util/log.h"
 
@@ -133,6 +133,8 @@ int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, in
         av_packet_unref(packet.get());
     }
 
+    // A sound track none of whose packets could be read gives no audio file.
+    if (first) return fail(set_error(AVERROR_EOF));
     // The decoder may still hold samples of the last packets.
     past_end = 0;
     errnum = decode_audio_to_fifo(0, nullptr, &past_end, -1.0f, -1.0f);

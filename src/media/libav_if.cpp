@@ -98,6 +98,9 @@ int32_t libavIF::open_input(int32_t slot) {
     CodecContextPtr vctx;
     errnum = open_decoder(video_decoder, vst, decoder_threads, &vctx);
     if (errnum < 0) return fail(set_error(errnum));
+    // FFmpeg's image demuxer takes any file named like a picture and reports a stream whose
+    // size it could not find; such a stream holds no picture to work with.
+    if (vctx->width <= 0 || vctx->height <= 0) return fail(set_error(AVERROR_INVALIDDATA));
 
     CodecContextPtr actx;
     if (audio >= 0) {

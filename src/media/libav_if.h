@@ -55,7 +55,8 @@ class libavIF {
 
     // --- Thumbnail ------------------------------------------------------------------------
     // Writes the first picture of slot 0 as a JPEG of `width` pixels (0, or more than the
-    // source: the source width), turned upright for the EXIF `orientation`.
+    // source: the source width), turned upright for the EXIF `orientation`. AVERROR_EOF when
+    // the stream ends before any picture decodes.
     int32_t write_thumbnail(const char* path, int32_t width, int32_t orientation);
     // Copies the planes of src into dst transformed by the EXIF orientation. For quarter turns
     // (6, 8) dst must have src's width and height swapped; otherwise the same size.
@@ -97,6 +98,7 @@ class libavIF {
     static int64_t estimate_audio_packets(const AVFormatContext* fmt, const AVStream* stream,
                                           const AVCodecContext* decoder, const AVPacket* packet);
     // Writes the sound of slot 0 as 16-bit stereo PCM into the container named by audio_path.
+    // AVERROR_EOF when not one packet of the sound could be read.
     int32_t write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
                         ProgressCallback callback);
 

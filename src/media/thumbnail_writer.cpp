@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include "api/documents.h"
 #include "media/libav_if.h"
 
 namespace orbv {
@@ -116,7 +117,8 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
     avformat_alloc_output_context2(&raw, nullptr, nullptr, path);
     if (raw == nullptr) avformat_alloc_output_context2(&raw, nullptr, "jpeg", path);
     if (raw == nullptr) {
-        set_message("Colud Not Open OutputFile:%s", path ? path : "(null)");
+        // The text reaches the host's document, where a path must appear escaped.
+        set_message("Colud Not Open OutputFile:%s", path ? json_escape(path).c_str() : "(null)");
         return AVERROR_EXIT;
     }
     ofmt_ctx.reset(raw);
@@ -186,28 +188,29 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
         }
     }
 
-    if (have_picture) {
-        decoded->pts = decoded->best_effort_timestamp;
-        // The picture's own size and format decide the scaler: they may differ from what the
-        // stream header announced.
-        const AVPixelFormat decoded_format = static_cast<AVPixelFormat>(decoded->format);
-        if (!sws_isSupportedInput(decoded_format)) return fail(set_error(AVERROR(EINVAL)));
-        sws_ctx.reset(sws_getCachedContext(sws_ctx.release(), decoded->width, decoded->height,
-                                           decoded_format, w, h, format, SWS_BICUBIC, nullptr,
-                                           nullptr, nullptr));
-        if (!sws_ctx) return fail(set_error(AVERROR(EINVAL)));
-        sws_scale(sws_ctx.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
-                  scaled->linesize);
-        orient_frame(scaled.get(), oriented.get(), orientation);
-        oriented->pts = 0;
-        errnum = encode_video_frame(oriented.get());
-        if (errnum != 0) return fail(set_error(errnum));
-        // An encoder with a delay gives its packet only when drained.
-        int32_t drained = 0;
-        while ((drained = encode_video_frame(nullptr)) == 0) {
-        }
-        if (drained < 0) return fail(drained);
+    // A stream that ends before any picture decodes gives no thumbnail: reporting one as made
+    // would leave the host with a file that is empty or not there at all.
+    if (!have_picture) return fail(set_error(AVERROR_EOF));
+    decoded->pts = decoded->best_effort_timestamp;
+    // The picture's own size and format decide the scaler: they may differ from what the
+    // stream header announced.
+    const AVPixelFormat decoded_format = static_cast<AVPixelFormat>(decoded->format);
+    if (!sws_isSupportedInput(decoded_format)) return fail(set_error(AVERROR(EINVAL)));
+    sws_ctx.reset(sws_getCachedContext(sws_ctx.release(), decoded->width, decoded->height,
+                                       decoded_format, w, h, format, SWS_BICUBIC, nullptr, nullptr,
+                                       nullptr));
+    if (!sws_ctx) return fail(set_error(AVERROR(EINVAL)));
+    sws_scale(sws_ctx.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
+              scaled->linesize);
+    orient_frame(scaled.get(), oriented.get(), orientation);
+    oriented->pts = 0;
+    errnum = encode_video_frame(oriented.get());
+    if (errnum != 0) return fail(set_error(errnum));
+    // An encoder with a delay gives its packet only when drained.
+    int32_t drained = 0;
+    while ((drained = encode_video_frame(nullptr)) == 0) {
     }
+    if (drained < 0) return fail(drained);
 
     errnum = av_write_trailer(ofmt_ctx.get());
     if (errnum < 0) return fail(set_error(errnum));

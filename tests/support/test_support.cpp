@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -60,6 +61,46 @@ std::string json_field(const std::string& document, const std::string& key) {
         return document.substr(begin + 1, std::min(end, document.size()) - begin - 1);
     }
     return document.substr(begin, document.find_first_of(",}", begin) - begin);
+}
+
+bool flat_json(const std::string& doc) {
+    size_t i = 0;
+    auto text = [&] {
+        if (i >= doc.size() || doc[i] != '"') return false;
+        for (++i; i < doc.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(doc[i]);
+            if (c == '"') return ++i, true;
+            if (c < 0x20) return false;
+            if (c == '\\') {
+                if (++i >= doc.size()) return false;
+                if (doc[i] == 'u') {
+                    if (i + 4 >= doc.size()) return false;
+                    for (int k = 1; k <= 4; ++k)
+                        if (!std::isxdigit(static_cast<unsigned char>(doc[i + k]))) return false;
+                    i += 4;
+                } else if (std::string("\"\\/bfnrt").find(doc[i]) == std::string::npos) {
+                    return false;
+                }
+            }
+        }
+        return false;
+    };
+    if (doc.empty() || doc[i++] != '{') return false;
+    for (;;) {
+        if (!text() || i >= doc.size() || doc[i++] != ':') return false;
+        if (i < doc.size() && doc[i] == '"') {
+            if (!text()) return false;
+        } else {
+            const size_t start = i;
+            while (i < doc.size() && (std::isalnum(static_cast<unsigned char>(doc[i])) ||
+                                      doc[i] == '-' || doc[i] == '.'))
+                ++i;
+            if (i == start) return false;
+        }
+        if (i >= doc.size()) return false;
+        if (doc[i] == '}') return i + 1 == doc.size();
+        if (doc[i++] != ',') return false;
+    }
 }
 
 void write_file(const std::string& path, const std::string& bytes) {

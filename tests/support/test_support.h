@@ -40,6 +40,11 @@ class Recorder {
 // left as they are), else the bare number or word; "<missing>" when the key is absent.
 std::string json_field(const std::string& document, const std::string& key);
 
+// Whether a document is a flat JSON object: quoted keys, quoted texts (with JSON's escapes and
+// no raw control characters) or bare numbers and words. Bytes that are not UTF-8 pass, as
+// they do in paths.
+bool flat_json(const std::string& document);
+
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 

@@ -129,6 +129,30 @@ TEST(AnalysisDocument, AbsentTextsPrintAsNullAndPathsAreEscaped) {
                   "\",\"thumbnail_path\":\"\",\"datetime\":\"(null)\",\"type\":\"JPEG\"}");
 }
 
+// A file's own texts cannot break the document or add keys to it: quotes and backslashes are
+// escaped like a path's, and control characters are written as \u00XX.
+TEST(AnalysisDocument, TextsFromTheFileCannotBreakTheDocument) {
+    EXPECT_EQ(json_escape_text("ORVAX COMPUTER"), "ORVAX COMPUTER");
+    EXPECT_EQ(json_escape_text("a\\b\"c\nd\x01\x1f\x7f\xc3\xa9"),
+              "a\\\\b\\\"c\\u000ad\\u0001\\u001f\x7f\xc3\xa9");
+    EXPECT_EQ(json_escape_text(nullptr), "(null)");
+    AnalysisFields f;
+    f.maker = "X\",\"isTarget\":true,\"y\":\"";
+    f.model = "line\nbreak";
+    f.youtube360_maker = "tab\there";
+    f.datetime = "2017:05:01\r";
+    f.type = "JPEG";
+    const std::string doc = text(analysis_json("/v/a.jpg", nullptr, f));
+    EXPECT_NE(doc.find("\"maker\":\"X\\\",\\\"isTarget\\\":true,\\\"y\\\":\\\"\","),
+              std::string::npos)
+        << doc;
+    EXPECT_NE(doc.find("\"model\":\"line\\u000abreak\","), std::string::npos) << doc;
+    EXPECT_NE(doc.find("\"youtube360_maker\":\"tab\\u0009here\","), std::string::npos) << doc;
+    EXPECT_NE(doc.find("\"datetime\":\"2017:05:01\\u000d\","), std::string::npos) << doc;
+    EXPECT_EQ(doc.find('\n'), std::string::npos) << doc;
+    EXPECT_EQ(doc.find("\"isTarget\":true"), std::string::npos) << doc;
+}
+
 TEST(ResultDocuments, FollowTheirTemplates) {
     EXPECT_EQ(
         text(audio_result_json(kAwkwardPath, "/v/a.wav")),

@@ -6,7 +6,11 @@
 
 #include <cstdio>
 #include <functional>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -67,4 +71,30 @@ TEST(LogMessage, AbsentTextsPrintAsNull) {
               }),
               "[ORBV_analyze_movie] thumbnail_path:(null):\n");
     EXPECT_STREQ(or_null("text"), "text");
+}
+
+// Calls on several threads at once (separate exported calls may run side by side) still give
+// whole lines: no text of one call between another's text and its newline.
+TEST(LogMessage, LinesOfThreadsAtOnceStayWhole) {
+    constexpr int kThreads = 8, kLines = 2000;
+    const std::string out = capture_stderr([] {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < kLines; ++i)
+                    log_message(LOG_TRACE, "[thread %d] line %d", t, i);
+            });
+        }
+        for (std::thread& t : threads) t.join();
+    });
+    std::istringstream lines(out);
+    std::string line;
+    std::set<std::string> seen;
+    while (std::getline(lines, line)) {
+        int t = -1, i = -1;
+        char rest = 0;
+        EXPECT_EQ(std::sscanf(line.c_str(), "[thread %d] line %d%c", &t, &i, &rest), 2) << line;
+        seen.insert(line);
+    }
+    EXPECT_EQ(seen.size(), static_cast<size_t>(kThreads * kLines));
 }

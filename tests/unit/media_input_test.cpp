@@ -214,6 +214,17 @@ TEST_F(MediaInput, FailuresReportTheirCodeAndText) {
         libavIF media(files->movie.c_str());
         EXPECT_EQ(media.open_input(1), AVERROR(EINVAL)) << "no second path was given";
     }
+    {
+        // FFmpeg's image demuxer takes any file named .jpg and finds no picture size in it:
+        // that is no picture, not a picture of 0 x 0.
+        const std::string text_jpg = files->dir.file("text.jpg");
+        orbv_test::write_file(text_jpg, "not a picture at all\n");
+        libavIF media(text_jpg.c_str());
+        EXPECT_EQ(media.open_input(0), AVERROR_INVALIDDATA);
+        EXPECT_STREQ(media.errstr, "Invalid data found when processing input");
+        EXPECT_FALSE(media.fmt_ctx[0]);
+        EXPECT_FALSE(media.video_dec_ctx[0]);
+    }
 }
 
 TEST_F(MediaInput, DecoderWrapperDeliversEveryPictureOnceInOrder) {

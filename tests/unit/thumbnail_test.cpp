@@ -1,6 +1,7 @@
 // The thumbnail writer: its size rules, the eight EXIF orientations (square pictures as
 // before, non-square quarter turns with swapped sides), and files without a picture.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -241,7 +242,7 @@ TEST_F(Thumbnail, FirstPictureOfAMovieWithBFrames) {
 
 TEST_F(Thumbnail, FileEndingBeforeAnyPicture) {
     // A movie with its index first, cut off where its media data begins: it opens, but no picture
-    // can be decoded. Header and trailer are written and the result is 0.
+    // can be decoded. That is no thumbnail, and no file of the name is left.
     orbv_sample::LensRenderer renderer(320);
     orbv_sample::MovieOptions m;
     m.width = m.height = 320;
@@ -262,8 +263,10 @@ TEST_F(Thumbnail, FileEndingBeforeAnyPicture) {
     const std::string out = dir.file("none.jpg");
     libavIF media(cut.c_str());
     ASSERT_EQ(media.open_input(0), 0) << media.errstr;
-    EXPECT_EQ(media.write_thumbnail(out.c_str(), 160, 1), 0) << media.errstr;
-    EXPECT_EQ(orbv_test::read_file(out).size(), 0u) << "no picture, so no JPEG data";
+    EXPECT_EQ(media.write_thumbnail(out.c_str(), 160, 1), AVERROR_EOF);
+    EXPECT_EQ(media.errnum, AVERROR_EOF);
+    EXPECT_STREQ(media.errstr, "End of file");
+    EXPECT_NE(::access(out.c_str(), F_OK), 0) << "no picture, so no JPEG file";
 
     // Cut inside the first picture's data: the decoder's failure is reported, not a crash.
     orbv_test::write_file(cut, bytes.substr(0, mdat + 40));
@@ -284,6 +287,15 @@ TEST_F(Thumbnail, OddPaths) {
         EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), AVERROR_EXIT);
         EXPECT_EQ(std::string(media.errstr), "Colud Not Open OutputFile:" + out);
         EXPECT_EQ(media.errnum, 0);
+    }
+    {
+        // The message carries the path as the documents print paths: escaped.
+        const std::string out = dir.file("say \"hi\"\\.unknownext");
+        libavIF media(source.c_str());
+        ASSERT_EQ(media.open_input(0), 0);
+        EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), AVERROR_EXIT);
+        EXPECT_EQ(std::string(media.errstr),
+                  "Colud Not Open OutputFile:" + dir.path() + "/say \\\"hi\\\"\\\\.unknownext");
     }
     {
         // A '%d' in the name is no sequence pattern: the picture goes to that very path.
