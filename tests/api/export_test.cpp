@@ -65,20 +65,20 @@ struct Pair {
     std::string lens1, lens2;
 };
 
-struct MovieSpec {
+struct MovieSetup {
     int frames = kFrames;
     Sound sound = Sound::Pcm;
     int sample_rate = 48000;
     bool b_frames = false;
 };
 
-std::string write_lens_movie(const std::string& name, int lens, const MovieSpec& spec) {
+std::string write_lens_movie(const std::string& name, int lens, const MovieSetup& setup) {
     orbv_sample::MovieOptions m;
     m.width = m.height = kLens;
-    m.frames = spec.frames;
-    m.sound = spec.sound;
-    m.sample_rate = spec.sample_rate;
-    m.b_frames = spec.b_frames;
+    m.frames = setup.frames;
+    m.sound = setup.sound;
+    m.sample_rate = setup.sample_rate;
+    m.b_frames = setup.b_frames;
     m.picture = [lens](int frame) { return renderer().render(lens, frame); };
     const std::string path = shared_dir().file(name);
     orbv_sample::write_movie(path, m);
@@ -101,9 +101,9 @@ const Pair& movies() {
 
 // The same with B-frames and AAC sound.
 const Pair& b_frame_movies() {
-    static const MovieSpec spec{kFrames, Sound::Aac, 48000, true};
-    static const Pair p{write_lens_movie("lens1_b.mov", 1, spec),
-                        write_lens_movie("lens2_b.mov", 2, spec)};
+    static const MovieSetup setup{kFrames, Sound::Aac, 48000, true};
+    static const Pair p{write_lens_movie("lens1_b.mov", 1, setup),
+                        write_lens_movie("lens2_b.mov", 2, setup)};
     return p;
 }
 

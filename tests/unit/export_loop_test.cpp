@@ -45,7 +45,7 @@ orbv_sample::Picture flat(int lens, int frame) {
     return orbv_sample::Picture(kLens, kLens, static_cast<uint8_t>(level(lens, frame)));
 }
 
-struct MovieSpec {
+struct MovieSetup {
     int lens = 1;
     int frames = kFrames;
     bool b_frames = false;
@@ -54,15 +54,15 @@ struct MovieSpec {
     int sample_rate = 48000;
 };
 
-void write_lens_movie(const std::string& path, const MovieSpec& spec) {
+void write_lens_movie(const std::string& path, const MovieSetup& setup) {
     orbv_sample::MovieOptions m;
     m.width = m.height = kLens;
-    m.frames = spec.frames;
-    m.b_frames = spec.b_frames;
-    m.sound = spec.sound;
-    m.channels = spec.channels;
-    m.sample_rate = spec.sample_rate;
-    const int lens = spec.lens;
+    m.frames = setup.frames;
+    m.b_frames = setup.b_frames;
+    m.sound = setup.sound;
+    m.channels = setup.channels;
+    m.sample_rate = setup.sample_rate;
+    const int lens = setup.lens;
     m.picture = [lens](int frame) { return flat(lens, frame); };
     orbv_sample::write_movie(path, m);
 }
