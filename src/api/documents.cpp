@@ -92,8 +92,9 @@ Document export_error_json(const char* movie_path1, const char* movie_path2,
     return format_document(
         "{\"errnum\":\"%d\",\"errstr\":\"%s\",\"api_errnum\":%d,\"api_errstr\":\"%s\","
         "\"movie_path1\":\"%s\",\"movie_path2\":\"%s\",\"export_path\":\"%s\"}",
-        errnum, or_null(errstr), api_errnum, or_null(api_errstr), json_escape(movie_path1).c_str(),
-        json_escape(movie_path2).c_str(), json_escape(export_path).c_str());
+        errnum, or_null(errstr), api_errnum, or_null(api_errstr),
+        json_escape(movie_path1).c_str(), json_escape(movie_path2).c_str(),
+        json_escape(export_path).c_str());
 }
 
 Document analysis_json(const char* movie_path, const char* thumbnail_path,

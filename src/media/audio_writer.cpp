@@ -2,8 +2,8 @@
 #include <vector>
 
 #include "api/documents.h"
-#include "api/progress_interval.h"
 #include "media/libav_if.h"
+#include "api/progress_interval.h"
 #include "util/file_system.h"
 #include "util/log.h"
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <set>
@@ -942,6 +943,13 @@ TEST_F(HostileNames, SeamBandImagesThatCannotServe) {
     }
 }
 
+// Allocates and forgets a block, out of the optimiser's sight.
+void* volatile g_lost = nullptr;
+__attribute__((noinline)) void lose_memory() {
+    g_lost = std::malloc(4096);
+    g_lost = nullptr;
+}
+
 // The harness itself: a crash, a hang and a thrown exception in the child are told apart
 // from a clean end, and the documents sent before a crash still arrive.
 TEST(IsolatedCallHarness, TellsCrashesAndHangsFromCleanEnds) {
@@ -972,6 +980,11 @@ TEST(IsolatedCallHarness, TellsCrashesAndHangsFromCleanEnds) {
 
     o = IsolatedCall::run([] { throw std::runtime_error("x"); });
     EXPECT_EQ(o.exit_code, IsolatedCall::kBodyThrewExit) << o.describe();
+
+    // Memory lost in the child fails it where the build can tell.
+    o = IsolatedCall::run([] { lose_memory(); });
+    EXPECT_EQ(o.exit_code, IsolatedCall::checks_leaks() ? IsolatedCall::kLeakExit : 0)
+        << o.describe();
 }
 
 }  // namespace

@@ -77,6 +77,8 @@ std::string IsolatedOutcome::describe() const {
     return out.str();
 }
 
+bool IsolatedCall::checks_leaks() { return __lsan_do_recoverable_leak_check != nullptr; }
+
 void IsolatedCall::callback(int32_t state, const char* json) {
     if (g_child_pipe < 0) std::abort();  // only for bodies run in a child
     const uint32_t length =

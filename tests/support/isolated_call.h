@@ -35,6 +35,8 @@ class IsolatedCall {
     static constexpr int kBodyThrewExit = 98;
 
     static IsolatedOutcome run(const std::function<void()>& body, double limit_seconds = 30);
+    // Whether this build's children check for leaks (a sanitizer build with LeakSanitizer).
+    static bool checks_leaks();
     // The callback for the library: usable only inside a body given to run().
     static void callback(int32_t state, const char* json);
 };
