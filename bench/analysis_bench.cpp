@@ -18,6 +18,7 @@
 
 #include "metadata/mov_file.h"
 #include "orbv.h"
+#include "quiet_stderr.h"
 #include "sample_shot.h"
 
 namespace {
@@ -170,23 +171,6 @@ int64_t measurement_cost() {
     const int64_t b = bytes_read_so_far();
     return b - a;
 }
-
-// The library's trace lines and FFmpeg's notes go to /dev/null while measuring.
-class QuietStderr {
-  public:
-    QuietStderr() : saved_(dup(2)) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(null);
-    }
-    ~QuietStderr() {
-        dup2(saved_, 2);
-        close(saved_);
-    }
-
-  private:
-    int saved_;
-};
 
 int32_t g_state = -1;
 void remember_state(int32_t state, const char*) { g_state = state; }

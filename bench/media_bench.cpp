@@ -11,6 +11,7 @@
 #include <string>
 
 #include "media/libav_if.h"
+#include "quiet_stderr.h"
 #include "sample_shot.h"
 
 namespace {
@@ -89,23 +90,6 @@ Inputs& inputs() {
     static Inputs instance;
     return instance;
 }
-
-// The library's diagnostic lines (several per audio packet) go to /dev/null while measuring.
-class QuietStderr {
-  public:
-    QuietStderr() : saved_(dup(2)) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 2);
-        close(null);
-    }
-    ~QuietStderr() {
-        dup2(saved_, 2);
-        close(saved_);
-    }
-
-  private:
-    int saved_;
-};
 
 void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
     const std::string& movie = inputs().sound(kind);
