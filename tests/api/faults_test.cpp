@@ -246,6 +246,19 @@ std::pair<int64_t, int64_t> counters(const Documents& d) {
     return {std::stoll(d.notes.back().substr(0, space)), std::stoll(d.notes.back().substr(space))};
 }
 
+// An unharmed export tells how many bytes each kind of write puts into its output (written
+// by the muxer, then inserted with pwrite for the panorama metadata); the output is removed.
+template <class Call>
+std::pair<int64_t, int64_t> healthy_counters(const std::string& out, const std::string& name,
+                                             Call call) {
+    const Documents healthy = run_with_faults(out.substr(0, out.rfind('/')), name, Faults{}, call);
+    EXPECT_EQ(healthy.final.state, STATE_DONE) << healthy.final.document;
+    EXPECT_EQ(std::remove(out.c_str()), 0);
+    const auto written = counters(healthy);
+    EXPECT_GT(written.second, 0) << "the panorama metadata is inserted with pwrite";
+    return written;
+}
+
 // The failure document of a fault: the call's code, the system's error in FFmpeg's form.
 void expect_write_failure(const Documents& d, const std::string& code, int error) {
     EXPECT_EQ(d.final.state, STATE_FAILED) << d.final.document;
@@ -262,14 +275,8 @@ TEST_F(WorkFaults, ExportOfMoviesWhenWritesFail) {
     const std::string& in2 = material->movies.lens2;
     const std::string out = out_.file("pano.mov");
     auto call = [&] { export_pair(in1, in2, out, nullptr, &IsolatedCall::callback); };
-
-    // Unharmed, the call tells how many bytes each kind of write puts into the file.
-    Documents healthy = run_with_faults(out_.path(), "pano.mov", Faults{}, call);
-    ASSERT_EQ(healthy.final.state, STATE_DONE) << healthy.final.document;
-    const auto [muxed, inserted] = counters(healthy);
+    const auto [muxed, inserted] = healthy_counters(out, "pano.mov", call);
     ASSERT_GT(muxed, 10000);
-    ASSERT_GT(inserted, 0) << "the panorama metadata is inserted with pwrite";
-    ASSERT_EQ(std::remove(out.c_str()), 0);
 
     struct Case {
         const char* what;
@@ -296,12 +303,8 @@ TEST_F(WorkFaults, ExportOfStillsWhenWritesFail) {
     const std::string& in2 = material->stills.lens2;
     const std::string out = out_.file("pano.jpg");
     auto call = [&] { export_pair(in1, in2, out, nullptr, &IsolatedCall::callback); };
-    Documents healthy = run_with_faults(out_.path(), "pano.jpg", Faults{}, call);
-    ASSERT_EQ(healthy.final.state, STATE_DONE) << healthy.final.document;
-    const auto [muxed, inserted] = counters(healthy);
+    const auto [muxed, inserted] = healthy_counters(out, "pano.jpg", call);
     ASSERT_GT(muxed, 0);
-    ASSERT_GT(inserted, 0);
-    ASSERT_EQ(std::remove(out.c_str()), 0);
 
     for (const Faults& f : {Faults{0, -1, ENOSPC}, Faults{muxed / 2, -1, ENOSPC},
                             Faults{-1, 0, ENOSPC}, Faults{-1, inserted / 2, EIO}}) {

@@ -20,13 +20,18 @@ using orbv_test::TempDir;
 
 namespace {
 
-// A 4:2:0 frame whose every luma and chroma sample is distinct (modulo 256).
-FramePtr numbered_frame(int width, int height) {
+FramePtr yuv420_frame(int width, int height) {
     FramePtr frame = orbv::make_frame();
     frame->width = width;
     frame->height = height;
     frame->format = AV_PIX_FMT_YUV420P;
     EXPECT_EQ(av_frame_get_buffer(frame.get(), 32), 0);
+    return frame;
+}
+
+// A 4:2:0 frame whose every luma and chroma sample is distinct (modulo 256).
+FramePtr numbered_frame(int width, int height) {
+    FramePtr frame = yuv420_frame(width, height);
     for (int p = 0; p < 3; ++p) {
         const int w = p == 0 ? width : (width + 1) / 2;
         const int h = p == 0 ? height : (height + 1) / 2;
@@ -38,11 +43,7 @@ FramePtr numbered_frame(int width, int height) {
 }
 
 FramePtr blank_frame(int width, int height) {
-    FramePtr frame = orbv::make_frame();
-    frame->width = width;
-    frame->height = height;
-    frame->format = AV_PIX_FMT_YUV420P;
-    EXPECT_EQ(av_frame_get_buffer(frame.get(), 32), 0);
+    FramePtr frame = yuv420_frame(width, height);
     for (int p = 0; p < 3; ++p) {
         const int h = p == 0 ? height : (height + 1) / 2;
         std::fill(frame->data[p], frame->data[p] + frame->linesize[p] * h, 0xEE);
