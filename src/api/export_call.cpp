@@ -1,9 +1,7 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
 // outcome; a failed output is removed.
-#include <cmath>
 #include <cstdio>
-#include <limits>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -12,7 +10,6 @@ extern "C" {
 #include "api/analysis_info.h"
 #include "api/boundary.h"
 #include "api/documents.h"
-#include "api/export_params.h"
 #include "api/movie_analysis.h"
 #include "api/progress_interval.h"
 #include "api/still_analysis.h"
@@ -21,18 +18,16 @@ extern "C" {
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
 #include "orbv.h"
+#include "api/export_params.h"
 #include "stitch/plane_luts.h"
 #include "stitch/seam_band.h"
 #include "stitch/stitch_maps.h"
 #include "util/file_system.h"
 #include "util/log.h"
+#include "util/numbers.h"
 
 namespace orbv {
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kThreeHalfPi = 4.71238898038469;
 
 // Analyses one input of the pair as the front end of the analysis would, without thumbnail;
 // its document is not needed. A name of neither kind counts as a failed analysis.
@@ -56,15 +51,6 @@ double lens_radius_for(int32_t width) {
         default:
             return 0.0;
     }
-}
-
-// A float truncated toward zero into 32 bits; values beyond the range (or NaN) saturate
-// instead of being undefined.
-int32_t truncate_to_int32(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0f) return std::numeric_limits<int32_t>::max();
-    if (value <= -2147483648.0f) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(value);
 }
 
 // Frames of input `slot` inside its window: start and end converted to frame numbers at the
