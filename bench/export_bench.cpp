@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "api/export_params.h"
 #include "api/progress_interval.h"
 #include "media/libav_if.h"
 #include "sample_shot.h"
+#include "stitch/export_params.h"
 
 extern char** environ;
 

@@ -18,7 +18,7 @@ extern "C" {
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
 #include "orbv.h"
-#include "api/export_params.h"
+#include "stitch/export_params.h"
 #include "stitch/plane_luts.h"
 #include "stitch/seam_band.h"
 #include "stitch/stitch_maps.h"

@@ -12,8 +12,8 @@ extern "C" {
 }
 
 #include "api/documents.h"
-#include "api/export_params.h"
 #include "media/libav_if.h"
+#include "stitch/export_params.h"
 #include "stitch/frame_converter.h"
 #include "util/file_system.h"
 #include "util/log.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <opencv2/core.hpp>
 
-#include "api/export_params.h"
+#include "stitch/export_params.h"
 #include "util/ffmpeg_ptr.h"
 #include "stitch/frame_planes.h"
 

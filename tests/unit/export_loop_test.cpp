@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "api/export_params.h"
 #include "api/progress_interval.h"
 #include "media/libav_if.h"
 #include "sample_shot.h"
+#include "stitch/export_params.h"
 #include "support/command.h"
 #include "support/test_support.h"
 #include "util/file_system.h"

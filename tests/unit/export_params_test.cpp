@@ -1,5 +1,5 @@
 // The export parameter record and the progress interval rule.
-#include "api/export_params.h"
+#include "stitch/export_params.h"
 
 #include <gtest/gtest.h>
 
