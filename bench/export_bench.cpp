@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "api/progress_interval.h"
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "sample_shot.h"
 #include "stitch/export_params.h"
@@ -111,8 +111,9 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
                                           params.rotation);
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
-    params.progress_interval = orbv::progress_interval(media.video_frame_count(1));
-    if (media.write_video(out, nullptr, params, nullptr) != 0) return 1;
+    orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
+    progress.announce(media.video_frame_count(1));
+    if (media.write_video(out, params, progress) != 0) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const orbv::ExportTimings& t = media.export_timings;

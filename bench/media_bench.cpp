@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "quiet_stderr.h"
 #include "sample_shot.h"
@@ -97,7 +98,8 @@ void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
     QuietStderr quiet;
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
-        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), nullptr, 0, nullptr) != 0) {
+        orbv::AudioProgress progress(nullptr, nullptr, movie.c_str(), out.c_str());
+        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), 0, progress) != 0) {
             state.SkipWithError(media.errstr);
             break;
         }

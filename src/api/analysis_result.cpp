@@ -60,9 +60,12 @@ AnalysisInfo analysis_info(const ExifInfo& exif, const libavIF& media, bool is_t
 
 int32_t fail_media_step(const char* path, ErrorCode code, libavIF& media, const char* context,
                         Document* result_text) {
-    *result_text = movie_error_json(path, code.errstr, media.errstr, code.errnum, media.errnum);
+    // The layer's text may carry a path (the thumbnail's): the document and the log line show
+    // it escaped.
+    const std::string text = json_escape(media.errstr);
+    *result_text = movie_error_json(path, code.errstr, text.c_str(), code.errnum, media.errnum);
     media.close_input();
-    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context, media.errnum, media.errstr);
+    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context, media.errnum, text.c_str());
     return -1;
 }
 

@@ -2,6 +2,7 @@
 // reports its outcome; a failed audio file is removed.
 #include "api/boundary.h"
 #include "api/documents.h"
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "orbv.h"
 #include "util/error.h"
@@ -37,7 +38,11 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
             media.close_input();
             return -1;
         }
-        if (media.write_audio(audio_path, cancel_path, bit_rate, callback) == 0) {
+        // The line keeps the tag of the writer it has always introduced.
+        log_message(LOG_TRACE, "[libavIF::write_audio] begin %s %s %d", or_null(audio_path),
+                    or_null(cancel_path), bit_rate);
+        AudioProgress progress(callback, cancel_path, movie_path, audio_path);
+        if (media.write_audio(audio_path, bit_rate, progress) == 0) {
             *document = audio_result_json(movie_path, audio_path);
             media.close_input();
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");

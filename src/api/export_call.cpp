@@ -10,8 +10,8 @@ extern "C" {
 #include "api/analysis_info.h"
 #include "api/boundary.h"
 #include "api/documents.h"
+#include "api/host_progress.h"
 #include "api/movie_analysis.h"
-#include "api/progress_interval.h"
 #include "api/still_analysis.h"
 #include "media/libav_if.h"
 #include "metadata/jpeg_file.h"
@@ -186,13 +186,10 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
     const int64_t count =
         frames_to_export(frames_in_window(media, 0, params.start_time1, params.end_time1),
                          frames_in_window(media, 1, params.start_time2, params.end_time2));
-    params.progress_interval = progress_interval(count);
-    if (callback != nullptr) {
-        deliver(callback, STATE_START,
-                export_result_json(movie_path1, movie_path2, export_path, STATE_START, count));
-    }
+    ExportProgress progress(callback, cancel_path, movie_path1, movie_path2, export_path);
+    progress.announce(count);
 
-    if (media.write_video(export_path, cancel_path, params, callback) != 0) {
+    if (media.write_video(export_path, params, progress) != 0) {
         *canceled = media.cancelled ? 1 : 0;
         const ErrorCode code =
             media.cancelled ? errors::kExportCanceled : errors::kExportWriteFailed;

@@ -1,10 +1,5 @@
 // The audio track writer: the sound of slot 0 as 16-bit stereo PCM in a file of its own.
-#include <vector>
-
-#include "api/documents.h"
 #include "media/libav_if.h"
-#include "api/progress_interval.h"
-#include "util/file_system.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -33,10 +28,7 @@ int64_t libavIF::estimate_audio_packets(const AVFormatContext* fmt, const AVStre
     return per_packet > 0 ? total / per_packet : 0;
 }
 
-int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
-                             ProgressCallback callback) {
-    log_message(LOG_TRACE, "[libavIF::write_audio] begin %s %s %d", or_null(audio_path),
-                or_null(cancel_path), bit_rate);
+int32_t libavIF::write_audio(const char* audio_path, int32_t bit_rate, ProgressReporter& progress) {
     if (audio_path == nullptr || !fmt_ctx[0] || audio_stream_idx[0] < 0) {
         return set_error(AVERROR(EINVAL));
     }
@@ -72,12 +64,10 @@ int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, in
     if (errnum < 0) return fail(set_error(errnum));
 
     PacketPtr packet = make_packet();
-    std::vector<char> progress(DOCUMENT_SIZE);
     if (!packet) return fail(set_error(AVERROR(ENOMEM)));
     AVFormatContext* input = fmt_ctx[0].get();
     const AVStream* stream = input->streams[audio_stream_idx[0]];
     int32_t count = 0;
-    int32_t interval = 10;
     bool first = true;
     int32_t past_end = 0;
     auto fifo_size = [&] { return av_audio_fifo_size(audio_fifo.get()); };
@@ -96,25 +86,14 @@ int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, in
         }
         if (first) {
             first = false;
-            if (callback != nullptr) {
-                const int64_t total =
-                    estimate_audio_packets(input, stream, audio_dec_ctx[0].get(), packet.get());
-                deliver(callback, STATE_START, audio_start_json(path1, audio_path, total));
-                interval = progress_interval(total);
-            }
+            progress.announce(
+                estimate_audio_packets(input, stream, audio_dec_ctx[0].get(), packet.get()));
         }
-        ++count;
-        if (count % interval == 0) {
-            if (callback != nullptr) {
-                format_audio_progress(progress.data(), path1, audio_path, count);
-                callback(STATE_PROGRESS, progress.data());
-            }
-            if (file_exists(cancel_path)) {
-                cancelled = true;
-                av_packet_unref(packet.get());
-                errnum = AVERROR_EXIT;
-                return fail(AVERROR_EXIT);
-            }
+        if (progress.report(++count)) {
+            cancelled = true;
+            av_packet_unref(packet.get());
+            errnum = AVERROR_EXIT;
+            return fail(AVERROR_EXIT);
         }
         errnum = decode_audio_to_fifo(0, packet.get(), &past_end, -1.0f, -1.0f);
         if (errnum < 0) {

@@ -11,11 +11,9 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-#include "api/documents.h"
 #include "media/libav_if.h"
 #include "stitch/export_params.h"
 #include "stitch/frame_converter.h"
-#include "util/file_system.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -123,8 +121,8 @@ int32_t libavIF::convert_frame(AVFrame* frame1, AVFrame* frame2, ExportParams pa
     return result;
 }
 
-int32_t libavIF::write_video(const char* export_path, const char* cancel_path, ExportParams params,
-                             ProgressCallback callback) {
+int32_t libavIF::write_video(const char* export_path, ExportParams params,
+                             ProgressReporter& progress) {
     const Clock::time_point began = Clock::now();
     export_timings = ExportTimings{};
     // Every return closes the output and forgets the export's settings of the sound.
@@ -207,7 +205,6 @@ int32_t libavIF::write_video(const char* export_path, const char* cancel_path, E
 
     PacketPtr packet = make_packet();
     for (LensInput& lens : in) lens.frame = make_frame();
-    std::vector<char> progress(DOCUMENT_SIZE);
     if (!packet || !in[0].frame || !in[1].frame) return leave(set_error(AVERROR(ENOMEM)));
     ExportWork work;
     const ScopedPointer<ExportWork> active(export_work_, &work);
@@ -372,18 +369,11 @@ int32_t libavIF::write_video(const char* export_path, const char* cancel_path, E
             in[0].have_frame = in[0].still;
             in[1].have_frame = in[1].still;
             paired = more = changed = true;
-            const int32_t n = std::max(in[0].count, in[1].count);
-            if (params.progress_interval > 0 && n % params.progress_interval == 0) {
-                if (callback != nullptr) {
-                    format_export_progress(progress.data(), path1, path2, export_path, n);
-                    callback(STATE_PROGRESS, progress.data());
-                }
-                if (file_exists(cancel_path)) {
-                    log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
-                    cancelled = true;
-                    errnum = AVERROR_EXIT;
-                    return leave(AVERROR_EXIT);
-                }
+            if (progress.report(std::max(in[0].count, in[1].count))) {
+                log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
+                cancelled = true;
+                errnum = AVERROR_EXIT;
+                return leave(AVERROR_EXIT);
             }
             errnum = convert_frame(in[0].frame.get(), in[1].frame.get(), params);
             if (errnum < 0) return fail_logged("convert_frame", errnum);

@@ -4,8 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "api/documents.h"
-
 namespace orbv {
 
 namespace {
@@ -30,14 +28,9 @@ int slot_index(int32_t slot) { return slot == 0 ? 0 : 1; }
 
 }  // namespace
 
-libavIF::libavIF(const char* path1_) : path1(path1_), path2(nullptr) {
-    path1_json = json_escape(path1);
-}
+libavIF::libavIF(const char* path1_) : path1(path1_), path2(nullptr) {}
 
-libavIF::libavIF(const char* path1_, const char* path2_) : path1(path1_), path2(path2_) {
-    path1_json = json_escape(path1);
-    path2_json = json_escape(path2);
-}
+libavIF::libavIF(const char* path1_, const char* path2_) : path1(path1_), path2(path2_) {}
 
 libavIF::~libavIF() {
     close_input();

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-#include "util/ffmpeg_ptr.h"
+#include "media/progress_reporter.h"
 #include "media/video_decoder.h"
-#include "orbv.h"
+#include "util/ffmpeg_ptr.h"
 
 namespace orbv {
 
@@ -97,19 +96,16 @@ class libavIF {
     // decoder's frame size; a stream without a length takes the container's. 0 when unknown.
     static int64_t estimate_audio_packets(const AVFormatContext* fmt, const AVStream* stream,
                                           const AVCodecContext* decoder, const AVPacket* packet);
-    // Writes the sound of slot 0 as 16-bit stereo PCM into the container named by audio_path.
-    // AVERROR_EOF when not one packet of the sound could be read.
-    int32_t write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
-                        ProgressCallback callback);
+    // Writes the sound of slot 0 as 16-bit stereo PCM into the container named by audio_path,
+    // reporting every audio packet. AVERROR_EOF when not one packet of the sound could be read.
+    int32_t write_audio(const char* audio_path, int32_t bit_rate, ProgressReporter& progress);
 
     // --- Export ---------------------------------------------------------------------------
     // Stitches the pictures of slot 0 and slot 1 (both open) pair by pair into the panorama
-    // file at export_path, with the sound of the slot params.audio_input names. Progress
-    // documents every params.progress_interval pairs, each followed by the cancel test.
-    // 0; AVERROR_EXIT with `cancelled` set after a cancel; else a negative code with
+    // file at export_path, with the sound of the slot params.audio_input names, reporting every
+    // pair. 0; AVERROR_EXIT with `cancelled` set after a cancel; else a negative code with
     // errnum/errstr. The output is closed on every return; the inputs stay open.
-    int32_t write_video(const char* export_path, const char* cancel_path, ExportParams params,
-                        ProgressCallback callback);
+    int32_t write_video(const char* export_path, ExportParams params, ProgressReporter& progress);
     // Stitches one picture pair, stamps it with video_pts (then advanced by 1001) and encodes
     // it. 0 or a negative code, also left in errnum.
     int32_t convert_frame(AVFrame* frame1, AVFrame* frame2, ExportParams params);
@@ -134,8 +130,6 @@ class libavIF {
 
     const char* path1;  // not owned
     const char* path2;  // not owned; null for the one-path object
-    std::string path1_json;
-    std::string path2_json;
 
     InputFormatPtr fmt_ctx[2];
     VideoDecoder video_dec_ctx[2];  // the slot's own decoder context with its picture queue

@@ -7,8 +7,8 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
-#include "api/documents.h"
 #include "media/libav_if.h"
+#include "util/log.h"
 
 namespace orbv {
 
@@ -117,8 +117,7 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
     avformat_alloc_output_context2(&raw, nullptr, nullptr, path);
     if (raw == nullptr) avformat_alloc_output_context2(&raw, nullptr, "jpeg", path);
     if (raw == nullptr) {
-        // The text reaches the host's document, where a path must appear escaped.
-        set_message("Colud Not Open OutputFile:%s", path ? json_escape(path).c_str() : "(null)");
+        set_message("Colud Not Open OutputFile:%s", or_null(path));
         return AVERROR_EXIT;
     }
     ofmt_ctx.reset(raw);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "api/progress_interval.h"
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "sample_shot.h"
 #include "stitch/export_params.h"
@@ -66,7 +66,7 @@ void write_lens_movie(const std::string& path, const MovieSetup& setup) {
 }
 
 // The record as the export front end fills it for a whole-stream export.
-ExportParams export_params(int progress_count = kFrames) {
+ExportParams export_params() {
     ExportParams p;
     p.output_width = kOutWidth;
     p.output_height = kOutHeight;
@@ -77,7 +77,6 @@ ExportParams export_params(int progress_count = kFrames) {
     p.maps =
         orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0, p.rotation);
     p.end_time1 = p.end_time2 = -1;
-    p.progress_interval = orbv::progress_interval(progress_count);
     return p;
 }
 
@@ -157,10 +156,12 @@ class ExportLoop : public ::testing::Test {
 
     // Opens both inputs as the front end does and runs the loop.
     int32_t run(libavIF& media, const std::string& out, const ExportParams& params,
-                const char* cancel = nullptr, ProgressCallback callback = nullptr) {
+                const char* cancel = nullptr) {
         EXPECT_EQ(media.open_input(0), 0) << media.errstr;
         EXPECT_EQ(media.open_input(1), 0) << media.errstr;
-        return media.write_video(out.c_str(), cancel, params, callback);
+        // No callback: a report every 10 pairs is the cancel test alone.
+        orbv::ExportProgress progress(nullptr, cancel, "", "", out.c_str());
+        return media.write_video(out.c_str(), params, progress);
     }
 
     static TempDir* inputs_;
@@ -246,7 +247,7 @@ TEST_F(ExportLoop, TwoStillsGiveOneMotionJpegPicture) {
     // A '%d' in the name is no sequence pattern: the picture goes to exactly this path.
     const std::string out = dir.file("pano%d.jpg");
     libavIF media(l1.c_str(), l2.c_str());
-    ASSERT_EQ(run(media, out, export_params(0)), 0) << media.errstr;
+    ASSERT_EQ(run(media, out, export_params()), 0) << media.errstr;
     EXPECT_EQ(media.video_pts, 1001) << "exactly one pair converted";
     EXPECT_TRUE(orbv::file_exists(out.c_str()));
     EXPECT_FALSE(orbv::file_exists(dir.file("pano1.jpg").c_str()));
@@ -266,7 +267,7 @@ TEST_F(ExportLoop, StillIsRepeatedAgainstEveryMoviePicture) {
         const std::string l2 = input(still_slot == 0 ? "lens2_short.mov" : "lens2.jpg");
         const int pictures = still_slot == 0 ? 20 : kFrames;
         const std::string out = dir.file("mixed.mov");
-        ExportParams params = export_params(pictures);
+        ExportParams params = export_params();
         params.audio_input = 1 - still_slot;  // the movie's sound
         libavIF media(l1.c_str(), l2.c_str());
         ASSERT_EQ(run(media, out, params), 0) << media.errstr;
@@ -323,7 +324,7 @@ TEST_F(ExportLoop, LogLinesAndFailuresOnlyTheLoopSees) {
         const std::string s1 = input("lens1.jpg"), s2 = input("lens2.jpg");
         testing::internal::CaptureStderr();
         libavIF media(s1.c_str(), s2.c_str());
-        EXPECT_LT(run(media, dir.file("missing/out.jpg"), export_params(0)), 0);
+        EXPECT_LT(run(media, dir.file("missing/out.jpg"), export_params()), 0);
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_NE(log.find("[libavIF::write_video] convert_frame error "), std::string::npos)
             << log;
