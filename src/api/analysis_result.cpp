@@ -24,10 +24,10 @@ AnalysisFields analysis_fields(const ExifInfo& exif, const libavIF& media, const
                                const char* panorama_date, bool is_target, bool created_thumbnail,
                                const char* type) {
     AnalysisFields f;
-    f.width = media.width;
-    f.height = media.height;
-    f.duration = media.duration;
-    f.frame_count = media.nb_frames;
+    f.width = media.width();
+    f.height = media.height();
+    f.duration = media.duration();
+    f.frame_count = media.nb_frames();
     f.maker = exif.maker.get();
     f.model = exif.model.get();
     f.orientation = exif.orientation;
@@ -45,10 +45,10 @@ AnalysisFields analysis_fields(const ExifInfo& exif, const libavIF& media, const
 AnalysisInfo analysis_info(const ExifInfo& exif, const libavIF& media, bool is_target,
                            bool is_still) {
     AnalysisInfo info;
-    info.width = media.width;
-    info.height = media.height;
-    info.duration = media.duration;
-    info.frame_count = media.nb_frames;
+    info.width = media.width();
+    info.height = media.height();
+    info.duration = media.duration();
+    info.frame_count = media.nb_frames();
     info.orientation = exif.orientation;
     info.capture_mode = exif.capture_mode;
     info.multi_capture = static_cast<int32_t>(static_cast<uint32_t>(exif.multi_capture));
@@ -62,10 +62,10 @@ int32_t fail_media_step(const char* path, ErrorCode code, libavIF& media, const 
                         Document* result_text) {
     // The layer's text may carry a path (the thumbnail's): the document and the log line show
     // it escaped.
-    const std::string text = json_escape(media.errstr);
-    *result_text = movie_error_json(path, code.errstr, text.c_str(), code.errnum, media.errnum);
+    const std::string text = json_escape(media.errstr());
+    *result_text = movie_error_json(path, code.errstr, text.c_str(), code.errnum, media.errnum());
     media.close_input();
-    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context, media.errnum, text.c_str());
+    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context, media.errnum(), text.c_str());
     return -1;
 }
 

@@ -22,19 +22,19 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
         *canceled = 0;
         if (media.open_input(0) != 0) {
             *document = audio_error_json(movie_path, audio_path, errors::kAudioOpenFailed,
-                                         media.errstr, media.errnum);
+                                         media.errstr(), media.errnum());
             media.close_input();
             return -1;
         }
-        if (media.audio_stream_idx[0] == -1) {
+        if (media.input(0).audio_index() == -1) {
             *document = audio_error_json(movie_path, audio_path, errors::kAudioNoStream,
-                                         media.errstr, media.errnum);
+                                         media.errstr(), media.errnum());
             media.close_input();
             return -1;
         }
         if (audio_path == nullptr) {
             *document =
-                audio_error_json(movie_path, nullptr, errors::kAudioPathNull, media.errstr, -1);
+                audio_error_json(movie_path, nullptr, errors::kAudioPathNull, media.errstr(), -1);
             media.close_input();
             return -1;
         }
@@ -48,12 +48,12 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
             return 0;
         }
-        *canceled = media.cancelled ? 1 : 0;
+        *canceled = media.cancelled() ? 1 : 0;
         *document =
-            media.cancelled
-                ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, media.errstr, -1)
-                : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, media.errstr,
-                                   media.errnum);
+            media.cancelled()
+                ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, media.errstr(), -1)
+                : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, media.errstr(),
+                                   media.errnum());
         media.close_input();
         return -1;
     } catch (const Error& e) {

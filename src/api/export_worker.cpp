@@ -110,11 +110,11 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
     libavIF media(job.movie_path1, job.movie_path2);
     if (media.open_input(0) != 0 || media.open_input(1) != 0) {
         media.close_input();
-        return job.fail(errors::kExportOpenFailed, media.errstr, media.errnum, -1);
+        return job.fail(errors::kExportOpenFailed, media.errstr(), media.errnum(), -1);
     }
     auto frames = [&](int32_t slot, float start, float end) {
-        const AVRational tb = media.video_time_base(slot);
-        return frames_in_window(tb.num, tb.den, media.video_frame_count(slot), start, end);
+        const AVRational tb = media.input(slot).video_time_base();
+        return frames_in_window(tb.num, tb.den, media.input(slot).video_frame_count(), start, end);
     };
     *count = frames_to_export(frames(0, params.start_time1, params.end_time1),
                               frames(1, params.start_time2, params.end_time2));
@@ -123,19 +123,20 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
     progress.announce(*count);
 
     if (media.write_video(job.export_path, params, progress) != 0) {
-        *canceled = media.cancelled ? 1 : 0;
+        *canceled = media.cancelled() ? 1 : 0;
         const ErrorCode code =
-            media.cancelled ? errors::kExportCanceled : errors::kExportWriteFailed;
-        const int32_t api_errnum = media.cancelled ? -1 : media.errnum;
+            media.cancelled() ? errors::kExportCanceled : errors::kExportWriteFailed;
+        const int32_t api_errnum = media.cancelled() ? -1 : media.errnum();
         media.close_input();
-        return job.fail(code, media.errstr, api_errnum, -1);
+        return job.fail(code, media.errstr(), api_errnum, -1);
     }
     // Inputs that end before their first pair give a panorama without a single picture.
-    if (media.video_pts == 0) {
+    if (media.video_pts() == 0) {
         media.close_input();
-        media.set_error(AVERROR_EOF);
+        MediaError none;
+        none.set(AVERROR_EOF);
         log_message(LOG_ERROR, "[_ORBV_export] no picture pair in the inputs");
-        return job.fail(errors::kExportWriteFailed, media.errstr, media.errnum, -1);
+        return job.fail(errors::kExportWriteFailed, none.text(), none.code(), -1);
     }
     media.close_input();
     return 0;

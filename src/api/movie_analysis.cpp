@@ -51,8 +51,8 @@ int32_t ORBV_analyze_movie(const char* path, const char* thumbnail_path, uint32_
         }
 
         // The camera records PCM; AAC sound marks a file that was re-encoded elsewhere.
-        if (media.audio_codec_id == AV_CODEC_ID_AAC) is_target = false;
-        log_message(LOG_TRACE, "[ORBV_analyze_movie] codec_id:%d:", media.audio_codec_id);
+        if (media.audio_codec_id() == AV_CODEC_ID_AAC) is_target = false;
+        log_message(LOG_TRACE, "[ORBV_analyze_movie] codec_id:%d:", media.audio_codec_id());
         log_message(LOG_TRACE, "[ORBV_analyze_movie] isTarget__:%d:", is_target ? 1 : 0);
         log_message(LOG_TRACE, "[ORBV_analyze_movie] thumbnail_path:%s:", or_null(thumbnail_path));
         log_message(LOG_TRACE, "[ORBV_analyze_movie] writeFlag:%d:", static_cast<int>(write_flag));

@@ -103,7 +103,7 @@ struct Shown {
 std::vector<Shown> shown_frames(const std::string& path) {
     std::vector<Shown> shown;
     libavIF media(path.c_str());
-    EXPECT_EQ(media.open_input(0), 0) << media.errstr;
+    EXPECT_EQ(media.open_input(0), 0) << media.errstr();
     for (;;) {
         AVFrame* raw = nullptr;
         const int ret = media.read_video_frame(&raw);
@@ -157,8 +157,8 @@ class ExportLoop : public ::testing::Test {
     // Opens both inputs as the front end does and runs the loop.
     int32_t run(libavIF& media, const std::string& out, const ExportParams& params,
                 const char* cancel = nullptr) {
-        EXPECT_EQ(media.open_input(0), 0) << media.errstr;
-        EXPECT_EQ(media.open_input(1), 0) << media.errstr;
+        EXPECT_EQ(media.open_input(0), 0) << media.errstr();
+        EXPECT_EQ(media.open_input(1), 0) << media.errstr();
         // No callback: a report every 10 pairs is the cancel test alone.
         orbv::ExportProgress progress(nullptr, cancel, "", "", out.c_str());
         return media.write_video(out.c_str(), params, progress);
@@ -183,10 +183,10 @@ TEST_F(ExportLoop, MoviePairGivesEveryPairOnceInOrder) {
         const std::string l1 = input(c.lens1), l2 = input(c.lens2);
         const std::string out = dir.file(std::string("pair_") + c.lens1);
         libavIF media(l1.c_str(), l2.c_str());
-        media.decoder_threads = c.decoder_threads;
-        ASSERT_EQ(run(media, out, export_params()), 0) << media.errstr;
-        EXPECT_FALSE(media.ofmt_ctx) << "the output is closed";
-        EXPECT_EQ(media.video_pts, kFrames * 1001);
+        media.set_decoder_threads(c.decoder_threads);
+        ASSERT_EQ(run(media, out, export_params()), 0) << media.errstr();
+        EXPECT_FALSE(media.output_open()) << "the output is closed";
+        EXPECT_EQ(media.video_pts(), kFrames * 1001);
 
         const std::vector<Shown> shown = shown_frames(out);
         ASSERT_EQ(shown.size(), static_cast<size_t>(kFrames));
@@ -218,7 +218,7 @@ TEST_F(ExportLoop, SoundComesFromTheChosenInputAndEndsWithThePictures) {
         ExportParams params = export_params();
         params.audio_input = c.audio_input;
         libavIF media(c.lens1.c_str(), c.lens2.c_str());
-        ASSERT_EQ(run(media, out, params), 0) << media.errstr;
+        ASSERT_EQ(run(media, out, params), 0) << media.errstr();
         EXPECT_EQ(as_int(probe(out, "v", "stream=nb_frames")), c.pictures);
         EXPECT_EQ(probe(out, "a", "stream=codec_name"), "pcm_s16le");
         EXPECT_EQ(probe(out, "a", "stream=channels"), "2");
@@ -237,7 +237,7 @@ TEST_F(ExportLoop, InputWithoutTheChosenSoundGivesNoSoundStream) {
     ExportParams params = export_params();
     params.audio_input = 1;  // lens2_b has no sound
     libavIF media(l1.c_str(), l2.c_str());
-    ASSERT_EQ(run(media, out, params), 0) << media.errstr;
+    ASSERT_EQ(run(media, out, params), 0) << media.errstr();
     EXPECT_EQ(probe(out, "a", "stream=codec_name"), "");
     EXPECT_EQ(as_int(probe(out, "v", "stream=nb_frames")), kFrames);
 }
@@ -247,8 +247,8 @@ TEST_F(ExportLoop, TwoStillsGiveOneMotionJpegPicture) {
     // A '%d' in the name is no sequence pattern: the picture goes to exactly this path.
     const std::string out = dir.file("pano%d.jpg");
     libavIF media(l1.c_str(), l2.c_str());
-    ASSERT_EQ(run(media, out, export_params()), 0) << media.errstr;
-    EXPECT_EQ(media.video_pts, 1001) << "exactly one pair converted";
+    ASSERT_EQ(run(media, out, export_params()), 0) << media.errstr();
+    EXPECT_EQ(media.video_pts(), 1001) << "exactly one pair converted";
     EXPECT_TRUE(orbv::file_exists(out.c_str()));
     EXPECT_FALSE(orbv::file_exists(dir.file("pano1.jpg").c_str()));
     const std::string copy = dir.file("pano.jpg");  // readers take '%d' as a pattern
@@ -270,7 +270,7 @@ TEST_F(ExportLoop, StillIsRepeatedAgainstEveryMoviePicture) {
         ExportParams params = export_params();
         params.audio_input = 1 - still_slot;  // the movie's sound
         libavIF media(l1.c_str(), l2.c_str());
-        ASSERT_EQ(run(media, out, params), 0) << media.errstr;
+        ASSERT_EQ(run(media, out, params), 0) << media.errstr();
         const std::vector<Shown> shown = shown_frames(out);
         ASSERT_EQ(shown.size(), static_cast<size_t>(pictures));
         for (int k = 0; k < pictures; ++k) {
@@ -289,10 +289,10 @@ TEST_F(ExportLoop, CancelWithoutACallbackStopsAtTheFirstProgressPoint) {
     orbv_test::write_file(cancel, "");
     libavIF media(l1.c_str(), l2.c_str());
     EXPECT_EQ(run(media, dir.file("cancelled.mov"), export_params(), cancel.c_str()), AVERROR_EXIT);
-    EXPECT_TRUE(media.cancelled);
-    EXPECT_EQ(media.errnum, AVERROR_EXIT);
-    EXPECT_FALSE(media.ofmt_ctx);
-    EXPECT_EQ(media.video_pts, 9 * 1001) << "the 10th pair is not converted";
+    EXPECT_TRUE(media.cancelled());
+    EXPECT_EQ(media.errnum(), AVERROR_EXIT);
+    EXPECT_FALSE(media.output_open());
+    EXPECT_EQ(media.video_pts(), 9 * 1001) << "the 10th pair is not converted";
 }
 
 TEST_F(ExportLoop, LogLinesAndFailuresOnlyTheLoopSees) {
@@ -328,7 +328,7 @@ TEST_F(ExportLoop, LogLinesAndFailuresOnlyTheLoopSees) {
         const std::string log = testing::internal::GetCapturedStderr();
         EXPECT_NE(log.find("[libavIF::write_video] convert_frame error "), std::string::npos)
             << log;
-        EXPECT_FALSE(media.ofmt_ctx);
+        EXPECT_FALSE(media.output_open());
     }
     {
         // Maps of another panorama size than the output's: refused before the encoder.

@@ -84,7 +84,7 @@ std::vector<Picture> decode_all(libavIF& media, bool hold) {
     std::vector<Picture> pictures;
     PacketPtr packet = orbv::make_packet();
     FramePtr frame = orbv::make_frame();
-    orbv::VideoDecoder& decoder = media.video_dec_ctx[0];
+    orbv::VideoDecoder& decoder = media.input(0).video_decoder();
     auto take_all = [&] {
         while (decoder.take_picture(frame.get()) == 1) {
             Picture p;
@@ -98,8 +98,8 @@ std::vector<Picture> decode_all(libavIF& media, bool hold) {
             pictures.push_back(std::move(p));
         }
     };
-    while (av_read_frame(media.fmt_ctx[0].get(), packet.get()) >= 0) {
-        if (packet->stream_index == media.video_stream_idx[0]) {
+    while (av_read_frame(media.input(0).container(), packet.get()) >= 0) {
+        if (packet->stream_index == media.input(0).video_index()) {
             EXPECT_EQ(decoder.send_packet(packet.get()), 0);
             if (!hold) take_all();
         }
@@ -123,51 +123,51 @@ void expect_every_picture_in_order(const std::vector<Picture>& pictures) {
 
 TEST_F(MediaInput, MovieFillsEveryFieldOfItsSlot) {
     libavIF media(files->movie.c_str());
-    ASSERT_EQ(media.open_input(0), 0) << media.errstr;
-    EXPECT_EQ(media.errnum, 0);
-    EXPECT_EQ(media.width, kSize);
-    EXPECT_EQ(media.height, kSize);
-    EXPECT_EQ(media.nb_frames, std::stoll(probe(files->movie, "v", "stream=nb_frames")));
-    EXPECT_NEAR(media.duration, std::stod(probe(files->movie, "v", "stream=duration")), 1e-6);
-    EXPECT_NEAR(media.duration, kFrames * 1001.0 / 30000.0, 1e-9);
-    EXPECT_FALSE(media.still_input[0]);
-    EXPECT_GE(media.video_stream_idx[0], 0);
-    EXPECT_GE(media.audio_stream_idx[0], 0);
-    EXPECT_NE(media.audio_stream_idx[0], media.video_stream_idx[0]);
-    EXPECT_EQ(media.audio_codec_id, AV_CODEC_ID_PCM_S16LE);
-    ASSERT_TRUE(media.video_dec_ctx[0]);
-    ASSERT_TRUE(media.audio_dec_ctx[0]);
-    EXPECT_EQ(media.audio_dec_ctx[0]->ch_layout.nb_channels, 2);
-    EXPECT_EQ(media.video_time_base(0).num, 1);
-    EXPECT_EQ(media.video_time_base(0).den, 30000);
-    EXPECT_EQ(media.video_frame_count(0), kFrames);
+    ASSERT_EQ(media.open_input(0), 0) << media.errstr();
+    EXPECT_EQ(media.errnum(), 0);
+    EXPECT_EQ(media.width(), kSize);
+    EXPECT_EQ(media.height(), kSize);
+    EXPECT_EQ(media.nb_frames(), std::stoll(probe(files->movie, "v", "stream=nb_frames")));
+    EXPECT_NEAR(media.duration(), std::stod(probe(files->movie, "v", "stream=duration")), 1e-6);
+    EXPECT_NEAR(media.duration(), kFrames * 1001.0 / 30000.0, 1e-9);
+    EXPECT_FALSE(media.input(0).still());
+    EXPECT_GE(media.input(0).video_index(), 0);
+    EXPECT_GE(media.input(0).audio_index(), 0);
+    EXPECT_NE(media.input(0).audio_index(), media.input(0).video_index());
+    EXPECT_EQ(media.audio_codec_id(), AV_CODEC_ID_PCM_S16LE);
+    ASSERT_TRUE(media.input(0).video_decoder());
+    ASSERT_TRUE(media.input(0).audio_decoder());
+    EXPECT_EQ(media.input(0).audio_decoder()->ch_layout.nb_channels, 2);
+    EXPECT_EQ(media.input(0).video_time_base().num, 1);
+    EXPECT_EQ(media.input(0).video_time_base().den, 30000);
+    EXPECT_EQ(media.input(0).video_frame_count(), kFrames);
     // Debian's FFmpeg has no "libopenh264": FFmpeg's own decoder stands in.
     const AVCodec* expected = avcodec_find_decoder_by_name("libopenh264");
     if (expected == nullptr) expected = avcodec_find_decoder(AV_CODEC_ID_H264);
-    EXPECT_EQ(media.video_dec_ctx[0]->codec, expected);
-    EXPECT_FALSE(media.fmt_ctx[1]);
+    EXPECT_EQ(media.input(0).video_decoder()->codec, expected);
+    EXPECT_FALSE(media.input(1).is_open());
     media.close_input();
     media.close_input();
-    EXPECT_FALSE(media.fmt_ctx[0]);
-    EXPECT_FALSE(media.video_dec_ctx[0]);
+    EXPECT_FALSE(media.input(0).is_open());
+    EXPECT_FALSE(media.input(0).video_decoder());
 }
 
 TEST_F(MediaInput, StillAndSilentMovieAndSecondSlot) {
     libavIF media(files->silent.c_str(), files->still.c_str());
-    ASSERT_EQ(media.open_input(0), 0) << media.errstr;
-    EXPECT_EQ(media.audio_stream_idx[0], -1);
-    EXPECT_FALSE(media.audio_dec_ctx[0]);
-    EXPECT_EQ(media.audio_codec_id, 0);
-    EXPECT_FALSE(media.still_input[0]);
+    ASSERT_EQ(media.open_input(0), 0) << media.errstr();
+    EXPECT_EQ(media.input(0).audio_index(), -1);
+    EXPECT_FALSE(media.input(0).audio_decoder());
+    EXPECT_EQ(media.audio_codec_id(), 0);
+    EXPECT_FALSE(media.input(0).still());
 
     // Opening slot 1 describes slot 1 in the shared fields and leaves slot 0 open.
-    ASSERT_EQ(media.open_input(1), 0) << media.errstr;
-    EXPECT_TRUE(media.still_input[1]);
-    EXPECT_EQ(media.nb_frames, 0);
-    EXPECT_EQ(media.width, kSize);
-    EXPECT_TRUE(media.fmt_ctx[0]);
-    EXPECT_TRUE(media.fmt_ctx[1]);
-    EXPECT_EQ(media.video_dec_ctx[1]->codec_id, AV_CODEC_ID_MJPEG);
+    ASSERT_EQ(media.open_input(1), 0) << media.errstr();
+    EXPECT_TRUE(media.input(1).still());
+    EXPECT_EQ(media.nb_frames(), 0);
+    EXPECT_EQ(media.width(), kSize);
+    EXPECT_TRUE(media.input(0).is_open());
+    EXPECT_TRUE(media.input(1).is_open());
+    EXPECT_EQ(media.input(1).video_decoder()->codec_id, AV_CODEC_ID_MJPEG);
 }
 
 TEST_F(MediaInput, FailuresReportTheirCodeAndText) {
@@ -175,40 +175,41 @@ TEST_F(MediaInput, FailuresReportTheirCodeAndText) {
         // Not media: FFmpeg's code and text; nothing else changes.
         libavIF media(files->not_media.c_str());
         EXPECT_EQ(media.open_input(0), AVERROR_INVALIDDATA);
-        EXPECT_EQ(media.errnum, AVERROR_INVALIDDATA);
-        EXPECT_STREQ(media.errstr, "Invalid data found when processing input");
-        EXPECT_EQ(media.width, 0);
-        EXPECT_EQ(media.nb_frames, 0);
-        EXPECT_EQ(media.duration, -1.0);
-        EXPECT_EQ(media.video_stream_idx[0], -1);
-        EXPECT_FALSE(media.fmt_ctx[0]);
+        EXPECT_EQ(media.errnum(), AVERROR_INVALIDDATA);
+        EXPECT_STREQ(media.errstr(), "Invalid data found when processing input");
+        EXPECT_EQ(media.width(), 0);
+        EXPECT_EQ(media.nb_frames(), 0);
+        EXPECT_EQ(media.duration(), -1.0);
+        EXPECT_EQ(media.input(0).video_index(), -1);
+        EXPECT_FALSE(media.input(0).is_open());
     }
     {
         const std::string missing = files->dir.file("missing.mov");
         libavIF media(missing.c_str());
         EXPECT_EQ(media.open_input(0), AVERROR(ENOENT));
-        EXPECT_STREQ(media.errstr, "No such file or directory");
+        EXPECT_STREQ(media.errstr(), "No such file or directory");
     }
     {
         // Sound without pictures: the fixed message, AVERROR_EXIT, errnum as left by the
         // stream probe.
         libavIF media(files->sound_only.c_str());
         EXPECT_EQ(media.open_input(0), AVERROR_EXIT);
-        EXPECT_STREQ(media.errstr, "Not Found Video Stream");
-        EXPECT_GE(media.errnum, 0);
-        EXPECT_FALSE(media.fmt_ctx[0]);
+        EXPECT_STREQ(media.errstr(), "Not Found Video Stream");
+        EXPECT_GE(media.errnum(), 0);
+        EXPECT_FALSE(media.input(0).is_open());
     }
     {
         // A failed second slot closes the first as well.
         libavIF media(files->movie.c_str(), files->not_media.c_str());
         ASSERT_EQ(media.open_input(0), 0);
         EXPECT_EQ(media.open_input(1), AVERROR_INVALIDDATA);
-        EXPECT_TRUE(media.fmt_ctx[0]) << "a failure before the container opened keeps slot 0";
+        EXPECT_TRUE(media.input(0).is_open())
+            << "a failure before the container opened keeps slot 0";
         libavIF media2(files->movie.c_str(), files->sound_only.c_str());
         ASSERT_EQ(media2.open_input(0), 0);
         EXPECT_EQ(media2.open_input(1), AVERROR_EXIT);
-        EXPECT_FALSE(media2.fmt_ctx[0]);
-        EXPECT_FALSE(media2.video_dec_ctx[0]);
+        EXPECT_FALSE(media2.input(0).is_open());
+        EXPECT_FALSE(media2.input(0).video_decoder());
     }
     {
         libavIF media(files->movie.c_str());
@@ -221,9 +222,9 @@ TEST_F(MediaInput, FailuresReportTheirCodeAndText) {
         orbv_test::write_file(text_jpg, "not a picture at all\n");
         libavIF media(text_jpg.c_str());
         EXPECT_EQ(media.open_input(0), AVERROR_INVALIDDATA);
-        EXPECT_STREQ(media.errstr, "Invalid data found when processing input");
-        EXPECT_FALSE(media.fmt_ctx[0]);
-        EXPECT_FALSE(media.video_dec_ctx[0]);
+        EXPECT_STREQ(media.errstr(), "Invalid data found when processing input");
+        EXPECT_FALSE(media.input(0).is_open());
+        EXPECT_FALSE(media.input(0).video_decoder());
     }
 }
 
@@ -234,7 +235,7 @@ TEST_F(MediaInput, DecoderWrapperDeliversEveryPictureOnceInOrder) {
                 SCOPED_TRACE(*path + " threads " + std::to_string(threads) +
                              (hold ? " holding" : " taking"));
                 libavIF media(path->c_str());
-                media.decoder_threads = threads;
+                media.set_decoder_threads(threads);
                 ASSERT_EQ(media.open_input(0), 0);
                 expect_every_picture_in_order(decode_all(media, hold));
             }
@@ -244,12 +245,12 @@ TEST_F(MediaInput, DecoderWrapperDeliversEveryPictureOnceInOrder) {
 
 TEST_F(MediaInput, DecoderThreadsGiveIdenticalPictures) {
     libavIF single(files->bframes.c_str());
-    single.decoder_threads = 1;
+    single.set_decoder_threads(1);
     ASSERT_EQ(single.open_input(0), 0);
     libavIF threaded(files->bframes.c_str());
-    threaded.decoder_threads = 4;
+    threaded.set_decoder_threads(4);
     ASSERT_EQ(threaded.open_input(0), 0);
-    EXPECT_GT(threaded.video_dec_ctx[0]->thread_count, 1);
+    EXPECT_GT(threaded.input(0).video_decoder()->thread_count, 1);
     const std::vector<Picture> a = decode_all(single, false);
     const std::vector<Picture> b = decode_all(threaded, false);
     ASSERT_EQ(a.size(), b.size());
@@ -261,11 +262,11 @@ TEST_F(MediaInput, FlushAfterSeekStartsAgain) {
     ASSERT_EQ(media.open_input(0), 0);
     const std::vector<Picture> first = decode_all(media, false);
     ASSERT_EQ(first.size(), static_cast<size_t>(kFrames));
-    ASSERT_GE(
-        av_seek_frame(media.fmt_ctx[0].get(), media.video_stream_idx[0], 0, AVSEEK_FLAG_BACKWARD),
-        0);
-    media.video_dec_ctx[0].flush();
-    EXPECT_FALSE(media.video_dec_ctx[0].finished());
+    ASSERT_GE(av_seek_frame(media.input(0).container(), media.input(0).video_index(), 0,
+                            AVSEEK_FLAG_BACKWARD),
+              0);
+    media.input(0).video_decoder().flush();
+    EXPECT_FALSE(media.input(0).video_decoder().finished());
     expect_every_picture_in_order(decode_all(media, false));
 }
 
@@ -291,6 +292,6 @@ TEST_F(MediaInput, ReadVideoFrameGivesEachPictureThenAnEmptyFrame) {
         EXPECT_EQ(media.read_video_frame(&raw), 0);
         FramePtr end(raw);
         EXPECT_EQ(end->width, 0);
-        EXPECT_EQ(media.errnum, 0);
+        EXPECT_EQ(media.errnum(), 0);
     }
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "media/libav_if.h"
+#include "media/orientation.h"
 #include "sample_shot.h"
 #include "support/command.h"
 #include "support/test_support.h"
@@ -113,9 +114,9 @@ Decoded decode_with_ffmpeg(const std::string& path) {
 
 int32_t thumbnail(const std::string& source, const std::string& out, int width, int orientation) {
     libavIF media(source.c_str());
-    EXPECT_EQ(media.open_input(0), 0) << media.errstr;
+    EXPECT_EQ(media.open_input(0), 0) << media.errstr();
     const int32_t result = media.write_thumbnail(out.c_str(), width, orientation);
-    EXPECT_FALSE(media.ofmt_ctx) << "the output side is closed on return";
+    EXPECT_FALSE(media.output_open()) << "the output side is closed on return";
     return result;
 }
 
@@ -128,11 +129,11 @@ TEST(OrientFrame, EveryOrientationMovesEverySampleExactly) {
         for (int o = -1; o <= 9; ++o) {
             SCOPED_TRACE("size " + std::to_string(W) + "x" + std::to_string(H) + " orientation " +
                          std::to_string(o));
-            const bool quarter = libavIF::is_quarter_turn(o);
+            const bool quarter = orbv::is_quarter_turn(o);
             const int OW = quarter ? H : W;
             const int OH = quarter ? W : H;
             FramePtr dst = blank_frame(OW, OH);
-            libavIF::orient_frame(src.get(), dst.get(), o);
+            orbv::orient_frame(src.get(), dst.get(), o);
             for (int p = 0; p < 3; ++p) {
                 const int pw = p == 0 ? W : (W + 1) / 2, ph = p == 0 ? H : (H + 1) / 2;
                 const int ow = p == 0 ? OW : (OW + 1) / 2, oh = p == 0 ? OH : (OH + 1) / 2;
@@ -157,8 +158,8 @@ TEST(OrientFrame, NeverWritesOutsideAWronglySizedDestination) {
         // turned size cannot hold a copy: the writer stays inside the planes (ASan checks).
         FramePtr same = blank_frame(64, 16);
         FramePtr turned = blank_frame(16, 64);
-        libavIF::orient_frame(src.get(), same.get(), o);
-        libavIF::orient_frame(src.get(), turned.get(), o);
+        orbv::orient_frame(src.get(), same.get(), o);
+        orbv::orient_frame(src.get(), turned.get(), o);
         EXPECT_EQ(same->width, 64);
     }
 }
@@ -263,19 +264,19 @@ TEST_F(Thumbnail, FileEndingBeforeAnyPicture) {
 
     const std::string out = dir.file("none.jpg");
     libavIF media(cut.c_str());
-    ASSERT_EQ(media.open_input(0), 0) << media.errstr;
+    ASSERT_EQ(media.open_input(0), 0) << media.errstr();
     EXPECT_EQ(media.write_thumbnail(out.c_str(), 160, 1), AVERROR_EOF);
-    EXPECT_EQ(media.errnum, AVERROR_EOF);
-    EXPECT_STREQ(media.errstr, "End of file");
+    EXPECT_EQ(media.errnum(), AVERROR_EOF);
+    EXPECT_STREQ(media.errstr(), "End of file");
     EXPECT_NE(::access(out.c_str(), F_OK), 0) << "no picture, so no JPEG file";
 
     // Cut inside the first picture's data: the decoder's failure is reported, not a crash.
     orbv_test::write_file(cut, bytes.substr(0, mdat + 40));
     libavIF broken(cut.c_str());
-    ASSERT_EQ(broken.open_input(0), 0) << broken.errstr;
+    ASSERT_EQ(broken.open_input(0), 0) << broken.errstr();
     EXPECT_EQ(broken.write_thumbnail(out.c_str(), 160, 1), AVERROR_INVALIDDATA);
-    EXPECT_STREQ(broken.errstr, "Invalid data found when processing input");
-    EXPECT_FALSE(broken.ofmt_ctx);
+    EXPECT_STREQ(broken.errstr(), "Invalid data found when processing input");
+    EXPECT_FALSE(broken.output_open());
 }
 
 TEST_F(Thumbnail, OddPaths) {
@@ -286,8 +287,8 @@ TEST_F(Thumbnail, OddPaths) {
         libavIF media(source.c_str());
         ASSERT_EQ(media.open_input(0), 0);
         EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), AVERROR_EXIT);
-        EXPECT_EQ(std::string(media.errstr), "Colud Not Open OutputFile:" + out);
-        EXPECT_EQ(media.errnum, 0);
+        EXPECT_EQ(std::string(media.errstr()), "Colud Not Open OutputFile:" + out);
+        EXPECT_EQ(media.errnum(), 0);
     }
     {
         // A '%d' in the name is no sequence pattern: the picture goes to that very path.
@@ -303,7 +304,7 @@ TEST_F(Thumbnail, OddPaths) {
         libavIF media(source.c_str());
         ASSERT_EQ(media.open_input(0), 0);
         EXPECT_EQ(media.write_thumbnail(out.c_str(), 32, 1), AVERROR(ENOENT));
-        EXPECT_EQ(media.errnum, AVERROR(ENOENT));
-        EXPECT_FALSE(media.ofmt_ctx);
+        EXPECT_EQ(media.errnum(), AVERROR(ENOENT));
+        EXPECT_FALSE(media.output_open());
     }
 }
