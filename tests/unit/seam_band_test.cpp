@@ -1,12 +1,10 @@
 // Decoding an image into scaled planes and laying it out as the seam band.
-#include "stitch/seam_band.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "stitch/image_decoder.h"
+#include "media/image_planes.h"
 #include "support/test_support.h"
 
 namespace orbv {
