@@ -12,7 +12,6 @@
 #include "stitch/frame_converter.h"
 #include "stitch/frame_planes.h"
 #include "stitch/seam_band.h"
-#include "stitch/stitch_planes.h"
 
 namespace orbv {
 namespace {

@@ -8,6 +8,7 @@
 
 #include "stitch/frame_converter.h"
 #include "stitch/frame_planes.h"
+#include "support/plain_stitch.h"
 
 extern "C" {
 #include <libavutil/error.h>
@@ -17,6 +18,9 @@ extern "C" {
 
 namespace orbv {
 namespace {
+
+using orbv_test::any_enabled;
+using orbv_test::apply_plane_luts;
 
 // A frame with its own buffers (rows padded to 32 bytes), every byte random.
 FramePtr random_frame(int w, int h, AVPixelFormat format, cv::RNG& rng) {

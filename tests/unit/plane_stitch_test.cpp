@@ -6,10 +6,14 @@
 
 #include "stitch/bilinear_remap.h"
 #include "stitch/plane_luts.h"
-#include "stitch/stitch_planes.h"
+#include "support/plain_stitch.h"
 
 namespace orbv {
 namespace {
+
+using orbv_test::any_enabled;
+using orbv_test::apply_plane_luts;
+using orbv_test::stitch_planes;
 
 cv::Mat random_plane(int rows, int cols, cv::RNG& rng) {
     cv::Mat m(rows, cols, CV_8UC1);
