@@ -7,11 +7,10 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "api/analyses.h"
 #include "api/analysis_info.h"
 #include "api/export_arithmetic.h"
 #include "api/host_progress.h"
-#include "api/movie_analysis.h"
-#include "api/still_analysis.h"
 #include "media/image_planes.h"
 #include "media/libav_if.h"
 #include "metadata/jpeg_file.h"

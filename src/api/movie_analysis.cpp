@@ -1,6 +1,6 @@
 // The analysis of one MOV/MP4 movie: camera metadata from its maker atom and the spherical XML
 // of its video track, and the rule on its sound.
-#include "api/movie_analysis.h"
+#include "api/analyses.h"
 
 extern "C" {
 #include <libavcodec/codec_id.h>

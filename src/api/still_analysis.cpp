@@ -1,6 +1,5 @@
 // The analysis of one JPEG still: camera metadata from its APP1 segments (EXIF and XMP).
-#include "api/still_analysis.h"
-
+#include "api/analyses.h"
 #include "api/file_analysis.h"
 #include "metadata/jpeg_file.h"
 #include "metadata/panorama_xml.h"

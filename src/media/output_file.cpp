@@ -56,6 +56,34 @@ int OutputFile::create(const char* path, const char* fallback) {
     return 0;
 }
 
+int32_t OutputFile::new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
+                               MediaError& error) {
+    out->codec = avcodec_find_encoder(codec_id);
+    if (out->codec == nullptr) {
+        error.set_message("%s", no_encoder);
+        return AVERROR_EXIT;
+    }
+    out->stream = avformat_new_stream(container_.get(), nullptr);
+    if (out->stream == nullptr) {
+        error.set_message("Could not allocate stream\n");
+        return AVERROR_EXIT;
+    }
+    out->encoder.reset(avcodec_alloc_context3(out->codec));
+    if (!out->encoder) return error.set(AVERROR(ENOMEM));
+    out->stream->id = static_cast<int>(container_->nb_streams) - 1;
+    return 0;
+}
+
+int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream* into,
+                                MediaError& error) {
+    int ret = avcodec_open2(made->encoder.get(), made->codec, nullptr);
+    if (ret >= 0)
+        ret = avcodec_parameters_from_context(made->stream->codecpar, made->encoder.get());
+    if (ret < 0) return error.set(ret);
+    *into = EncodedStream(container_.get(), made->stream, std::move(made->encoder), interleaved);
+    return 0;
+}
+
 int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
                                      const AVCodecContext* source, const AVStream* source_stream,
                                      int threads, MediaError& error) {
@@ -63,64 +91,36 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
         source->height <= 0) {
         return error.set(AVERROR(EINVAL));
     }
-    const AVCodec* codec = avcodec_find_encoder(static_cast<AVCodecID>(codec_id));
-    if (codec == nullptr) {
-        error.set_message("Colud not finde encoder");
-        return AVERROR_EXIT;
-    }
-    AVStream* stream = avformat_new_stream(container_.get(), nullptr);
-    if (stream == nullptr) {
-        error.set_message("Could not allocate stream\n");
-        return AVERROR_EXIT;
-    }
-    CodecContextPtr enc(avcodec_alloc_context3(codec));
-    if (!enc) return error.set(AVERROR(ENOMEM));
-    stream->id = static_cast<int>(container_->nb_streams) - 1;
+    NewStream made;
+    const int32_t ret =
+        new_stream(static_cast<AVCodecID>(codec_id), "Colud not finde encoder", &made, error);
+    if (ret < 0) return ret;
+    AVCodecContext* enc = made.encoder.get();
     enc->width = width;
     enc->height = height;
-    set_video_encoder(enc.get(), codec, codec_id, source, source_stream->time_base, threads);
-    if (codec_id == AV_CODEC_ID_H264) stream->time_base = source_stream->time_base;
+    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, threads);
+    if (codec_id == AV_CODEC_ID_H264) made.stream->time_base = source_stream->time_base;
     if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-
-    int ret = avcodec_open2(enc.get(), codec, nullptr);
-    if (ret >= 0) ret = avcodec_parameters_from_context(stream->codecpar, enc.get());
-    if (ret < 0) return error.set(ret);
-    video_ = EncodedStream(container_.get(), stream, std::move(enc), true);
-    return 0;
+    return open_stream(&made, true, &video_, error);
 }
 
 int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
                                      MediaError& error) {
     if (!container_ || source == nullptr) return error.set(AVERROR(EINVAL));
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
-    if (codec == nullptr) {
-        error.set_message("Colud not find encoder");
-        return AVERROR_EXIT;
-    }
-    AVStream* stream = avformat_new_stream(container_.get(), nullptr);
-    if (stream == nullptr) {
-        error.set_message("Could not allocate stream\n");
-        return AVERROR_EXIT;
-    }
-    CodecContextPtr enc(avcodec_alloc_context3(codec));
-    if (!enc) return error.set(AVERROR(ENOMEM));
-
-    enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    NewStream made;
+    int32_t ret = new_stream(AV_CODEC_ID_PCM_S16LE, "Colud not find encoder", &made, error);
+    if (ret < 0) return ret;
+    AVCodecContext* enc = made.encoder.get();
+    enc->sample_fmt = made.codec->sample_fmts ? made.codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     enc->codec_id = AV_CODEC_ID_PCM_S16LE;
     enc->sample_rate = source->sample_rate;
     enc->bit_rate = bit_rate != 0 ? bit_rate : source->bit_rate;
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    int ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
+    ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
     if (ret < 0) return error.set(ret);
-    stream->id = static_cast<int>(container_->nb_streams) - 1;
-    stream->time_base = AVRational{1, source->sample_rate};
-    enc->time_base = stream->time_base;
-
-    ret = avcodec_open2(enc.get(), codec, nullptr);
-    if (ret >= 0) ret = avcodec_parameters_from_context(stream->codecpar, enc.get());
-    if (ret < 0) return error.set(ret);
-    audio_ = EncodedStream(container_.get(), stream, std::move(enc), false);
-    return 0;
+    made.stream->time_base = AVRational{1, source->sample_rate};
+    enc->time_base = made.stream->time_base;
+    return open_stream(&made, false, &audio_, error);
 }
 
 int OutputFile::open_file(const char* path) {

@@ -43,6 +43,19 @@ class OutputFile {
     void close();
 
   private:
+    // A stream being added: its encoder, the stream in the container and the encoder's context.
+    struct NewStream {
+        const AVCodec* codec = nullptr;
+        AVStream* stream = nullptr;
+        CodecContextPtr encoder;
+    };
+    // The encoder of `codec_id` (else the fixed message `no_encoder`), a new stream numbered by
+    // its position, and a fresh context; AVERROR_EXIT for the fixed failures.
+    int32_t new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
+                       MediaError& error);
+    // Opens the encoder set up in `made` and gives the stream its parameters.
+    int32_t open_stream(NewStream* made, bool interleaved, EncodedStream* into, MediaError& error);
+
     OutputFormatPtr container_;
     EncodedStream video_;
     EncodedStream audio_;

@@ -1,5 +1,7 @@
 // The still and movie analyses called directly: panoramas this library exported (metadata put
 // in by its own writers), the record the export reads and the exception path.
+#include "api/analyses.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,8 +9,6 @@
 #include <string>
 
 #include "api/analysis_info.h"
-#include "api/movie_analysis.h"
-#include "api/still_analysis.h"
 #include "metadata/jpeg_file.h"
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
