@@ -1,6 +1,6 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
-// outcome; a failed output is removed.
+// outcome; a failed output is removed when the call wrote it.
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -264,6 +264,7 @@ extern "C" ORBV_API int32_t ORBV_export(
     int32_t v_offset2, float start_time1, float start_time2, float end_time1, float end_time2,
     int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback) {
     using namespace orbv;
+    const FileStamp before = file_stamp(export_path);
     return run_guarded(
         [&]() -> int32_t {
             int32_t canceled = 0;
@@ -286,7 +287,7 @@ extern "C" ORBV_API int32_t ORBV_export(
                 params.datetime = datetime;
                 result = _ORBV_export(movie_path1, movie_path2, export_path, band_image_path,
                                       cancel_path, params, &document, &canceled, callback);
-                if (result != 0) remove_file(export_path);
+                if (result != 0) remove_output(export_path, before);
             }
             const int32_t state =
                 result == 0 ? STATE_DONE : (canceled ? STATE_CANCELED : STATE_FAILED);
@@ -294,7 +295,7 @@ extern "C" ORBV_API int32_t ORBV_export(
             return 0;
         },
         [&](const char* text) -> int32_t {
-            remove_file(export_path);
+            remove_output(export_path, before);
             return report_thrown(callback, [&] {
                 return export_error_json(movie_path1, movie_path2, export_path,
                                          errors::kExportUnknown, text, -1);
