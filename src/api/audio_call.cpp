@@ -73,7 +73,9 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
             if (!file_exists(movie_path)) {
                 document =
                     audio_error_json(movie_path, audio_path, errors::kAudioInputMissing, "", -1);
-            } else if (audio_path != nullptr && !is_writable(audio_path)) {
+            } else if (audio_path != nullptr &&
+                       (!is_writable(audio_path) || same_file(audio_path, movie_path))) {
+                // Writing onto the movie would destroy it while it is read.
                 document =
                     audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
             } else if (audio_path != nullptr && !has_free_space(audio_path)) {
