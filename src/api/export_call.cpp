@@ -235,6 +235,18 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
     return 0;
 }
 
+// A pair of stills becomes one JPEG picture, any other pair an H.264 movie, and the muxer is
+// chosen by the output's name: a name of another kind would get only the last picture, or a
+// file that the panorama marking breaks. Null when the name fits, else the text that says
+// which names do.
+const char* unfit_output_name(const char* movie_path1, const char* movie_path2,
+                              const char* export_path) {
+    const std::string extension = file_extension(export_path);
+    if (is_jpeg_name(file_extension(movie_path1)) && is_jpeg_name(file_extension(movie_path2)))
+        return is_jpeg_name(extension) ? nullptr : kExportStillNameText;
+    return is_movie_name(extension) ? nullptr : kExportMovieNameText;
+}
+
 // Validation in the interface's order; null when the export may go ahead. A null export path
 // is refused: nothing after validation could write without one. So is an export path that
 // names an input: the loop would overwrite the input while reading it, and the failure that
@@ -248,6 +260,9 @@ Document validate(const char* movie_path1, const char* movie_path2, const char* 
     if (export_path == nullptr || !is_writable(export_path) ||
         same_file(export_path, movie_path1) || same_file(export_path, movie_path2))
         return fail(errors::kExportNotWritable);
+    if (const char* wanted = unfit_output_name(movie_path1, movie_path2, export_path))
+        return export_error_json(movie_path1, movie_path2, export_path, errors::kExportNotWritable,
+                                 wanted, -1);
     if (export_space_check(movie_path1, movie_path2, export_path) != 0)
         return fail(errors::kExportDiskFull);
     return Document();

@@ -796,14 +796,14 @@ TEST_F(Export, FailuresAfterTheStartRemoveTheOutput) {
         EXPECT_FALSE(exists(r.out));
     }
     {
-        // No muxer for the name: the call fails before it opens the file, which stays.
+        // A name no export writes is refused before the work: an earlier file of that name stays.
         const Request r = request(movies(), dir.file("pano.xyz"));
         write_file(r.out, "earlier export");
         Recorder rec;
         run_export(r);
         const CallbackRecord last = rec.final_record();
         EXPECT_EQ(last.state, STATE_FAILED);
-        EXPECT_EQ(json_field(last.document, "errstr"), "Could not write video");
+        EXPECT_EQ(json_field(last.document, "errstr"), "export file not writable");
         EXPECT_EQ(read_file(r.out), "earlier export");
     }
     {
