@@ -156,9 +156,9 @@ int32_t libavIF::ExportRun::set_up() {
     log_message(LOG_TRACE, "[libavIF::write_video] add video stream ");
     const InputSlot& source = slots_[media_.video_source(1)];
     const AVCodecID codec = two_stills_ ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_H264;
-    ret = error_.set_code(output_.add_video_stream(
-        codec, params_.output_width, params_.output_height, source.video_decoder().get(),
-        source.video_stream(), media_.encoder_threads_, error_));
+    ret = error_.set_code(
+        output_.add_video_stream(codec, params_.output_width, params_.output_height,
+                                 source.video_decoder().get(), source.video_stream(), error_));
     if (ret < 0) return fail("add video stream", ret);
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");

@@ -58,8 +58,6 @@ class libavIF {
     // Decoder threads of the inputs opened after it is set: 0 lets FFmpeg take one per core, 1
     // decodes on the caller's thread alone. Threads never change the decoded pictures.
     void set_decoder_threads(int32_t threads) { decoder_threads_ = threads; }
-    // Threads of the H.264 encoder of later exports: 0 lets the encoder choose from the cores.
-    void set_encoder_threads(int32_t threads) { encoder_threads_ = threads; }
 
     // --- Writers --------------------------------------------------------------------------
     // Writes the first picture of slot 0 as a JPEG of `width` pixels (0, or more than the
@@ -120,7 +118,6 @@ class libavIF {
 
     int64_t video_pts_ = 0;
     int32_t decoder_threads_ = 0;
-    int32_t encoder_threads_ = 0;
     ExportTimings export_timings_;
 };
 

@@ -13,7 +13,7 @@ namespace {
 
 // The encoder settings of the video stream, in the order the stream's parameters are set.
 void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_id,
-                       const AVCodecContext* source, const AVRational source_tb, int threads) {
+                       const AVCodecContext* source, const AVRational source_tb) {
     enc->codec_id = static_cast<AVCodecID>(codec_id);
     // The source bit rate scaled by the ratio of picture areas.
     enc->bit_rate = static_cast<int64_t>(std::floor(
@@ -25,7 +25,7 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
         enc->time_base = source_tb;
         enc->framerate = AVRational{source_tb.den, 1001};
         enc->pix_fmt = AV_PIX_FMT_YUV420P;
-        enc->thread_count = threads;
+        enc->thread_count = 0;  // the encoder chooses from the cores, as the ffmpeg program does
     } else {
         enc->time_base = AVRational{1001, source_tb.den};
         if (codec_id == AV_CODEC_ID_MJPEG) {
@@ -86,7 +86,7 @@ int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream
 
 int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
                                      const AVCodecContext* source, const AVStream* source_stream,
-                                     int threads, MediaError& error) {
+                                     MediaError& error) {
     if (!container_ || source_stream == nullptr || source == nullptr || source->width <= 0 ||
         source->height <= 0) {
         return error.set(AVERROR(EINVAL));
@@ -98,7 +98,7 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
     AVCodecContext* enc = made.encoder.get();
     enc->width = width;
     enc->height = height;
-    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, threads);
+    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base);
     if (codec_id == AV_CODEC_ID_H264) made.stream->time_base = source_stream->time_base;
     if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     return open_stream(&made, true, &video_, error);

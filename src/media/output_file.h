@@ -23,12 +23,12 @@ class OutputFile {
 
     // The video stream: `codec_id` at width x height, its bit rate the source decoder's scaled
     // by the ratio of picture areas. H.264 takes the source stream's clock and a picture per
-    // 1001 ticks of it (`threads` encoder threads, 0: the encoder's choice); other codecs a
-    // time base of 1001 over the source clock's denominator. 0 or a negative code with
-    // `error` describing it.
+    // 1001 ticks of it, with the encoder's own choice of threads; other codecs a time base of
+    // 1001 over the source clock's denominator. 0 or a negative code with `error` describing
+    // it.
     int32_t add_video_stream(int32_t codec_id, int32_t width, int32_t height,
                              const AVCodecContext* source, const AVStream* source_stream,
-                             int threads, MediaError& error);
+                             MediaError& error);
     // The sound stream: 16-bit PCM stereo at the source's sample rate, at `bit_rate` (0: the
     // source's). 0 or a negative code with `error` describing it.
     int32_t add_audio_stream(int32_t bit_rate, const AVCodecContext* source, MediaError& error);
