@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <set>
 #include <sstream>
@@ -42,6 +43,26 @@ TEST(LogMessage, WritesTheFormattedTextAndOneNewline) {
     EXPECT_EQ(result, '\n');
     EXPECT_EQ(capture_stderr([] { log_message(LOG_ERROR, "x=%d", 5); }), "x=5\n")
         << "the level changes nothing";
+}
+
+// ORBV_LOG is read at every line: one process sees each setting take effect at once.
+TEST(LogMessage, OrbvLogChoosesTheLinesWritten) {
+    const struct {
+        const char* setting;
+        const char* written;
+    } cases[] = {{nullptr, "t=1\ne=3\n"}, {"all", "t=1\ne=3\n"}, {"error", "e=3\n"}, {"none", ""},
+                 {"", "t=1\ne=3\n"},      {"error", "e=3\n"}};
+    for (const auto& c : cases) {
+        if (c.setting != nullptr) ::setenv("ORBV_LOG", c.setting, 1);
+        if (c.setting == nullptr) ::unsetenv("ORBV_LOG");
+        EXPECT_EQ(capture_stderr([] {
+                      log_message(LOG_TRACE, "t=%d", 1);
+                      log_message(LOG_ERROR, "e=%d", 3);
+                  }),
+                  c.written)
+            << (c.setting ? c.setting : "unset");
+    }
+    ::unsetenv("ORBV_LOG");
 }
 
 TEST(LogMessage, KeepsTrailingSpacesAndAddsNoDecoration) {
