@@ -715,7 +715,7 @@ TEST_F(Export, SizeAndWidthMismatchesNameTheSizes) {
         EXPECT_EQ(rec.records()[0].state, STATE_FAILED);
         EXPECT_EQ(rec.records()[0].document,
                   error_document("30001", c.message, -1, c.api_errstr, r));
-        EXPECT_FALSE(exists(r.out)) << "a failed export leaves no file of its name";
+        EXPECT_EQ(read_file(r.out), "earlier export") << "a file the export never opened stays";
     }
 }
 
@@ -735,7 +735,7 @@ TEST_F(Export, OutputSizeWithoutWholeChromaPlanesIsRefused) {
         EXPECT_EQ(rec.records()[0].state, STATE_FAILED);
         EXPECT_EQ(rec.records()[0].document,
                   error_document("39999", "Could not write video", -22, "Invalid argument", r));
-        EXPECT_FALSE(exists(r.out));
+        EXPECT_EQ(read_file(r.out), "earlier export");
     }
 }
 
@@ -753,7 +753,7 @@ TEST_F(Export, InputOfNeitherKindFailsItsAnalysis) {
         EXPECT_EQ(last.document,
                   error_document("30001", "Analyze Error InputFile" + std::to_string(slot), -1,
                                  "[_ORBV_export_analyze]:analyze error", r));
-        EXPECT_FALSE(exists(r.out));
+        EXPECT_EQ(read_file(r.out), "earlier export");
     }
 }
 
@@ -796,15 +796,15 @@ TEST_F(Export, FailuresAfterTheStartRemoveTheOutput) {
         EXPECT_FALSE(exists(r.out));
     }
     {
-        // No muxer for the name: an earlier file of that name goes too.
+        // A name no export writes is refused before the work: an earlier file of that name stays.
         const Request r = request(movies(), dir.file("pano.xyz"));
         write_file(r.out, "earlier export");
         Recorder rec;
         run_export(r);
         const CallbackRecord last = rec.final_record();
         EXPECT_EQ(last.state, STATE_FAILED);
-        EXPECT_EQ(json_field(last.document, "errstr"), "Could not write video");
-        EXPECT_FALSE(exists(r.out));
+        EXPECT_EQ(json_field(last.document, "errstr"), "export file not writable");
+        EXPECT_EQ(read_file(r.out), "earlier export");
     }
     {
         // The output's directory disappears after the checks.

@@ -25,9 +25,9 @@ TEST(JsonEscape, DoublesBackslashesThenEscapesQuotesOnce) {
     EXPECT_EQ(json_escape("a\\\"b"), "a\\\\\\\"b");
     EXPECT_EQ(json_escape("\\\\"), "\\\\\\\\");
     EXPECT_EQ(json_escape("\"\""), "\\\"\\\"");
-    // Nothing else changes, control characters and UTF-8 included.
+    // Control characters take JSON's escapes; UTF-8 passes unchanged.
     EXPECT_EQ(json_escape("/tmp/a\tb\nc/\xc3\xa9t\xc3\xa9.jpg"),
-              "/tmp/a\tb\nc/\xc3\xa9t\xc3\xa9.jpg");
+              "/tmp/a\\tb\\nc/\xc3\xa9t\xc3\xa9.jpg");
     EXPECT_EQ(json_escape(""), "");
     EXPECT_EQ(json_escape(nullptr), "");
 }
