@@ -43,6 +43,7 @@ bool parse_flat_object(const std::string& text, Fields* fields) {
     auto read_string = [&](std::string* out) {
         if (!expect('"')) return false;
         while (i < text.size() && text[i] != '"') {
+            if (static_cast<unsigned char>(text[i]) < 0x20) return false;
             if (text[i] == '\\') {
                 if (i + 1 >= text.size() || std::strchr("\"\\/bfnrtu", text[i + 1]) == nullptr)
                     return false;
@@ -128,36 +129,22 @@ void show_progress(int32_t state, const std::string& document) {
     }
 }
 
-// Control characters (a path may hold them) escaped, so that the document is one line of
-// JSON.
-std::string escape_controls(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof(code), "\\u%04x", c);
-            out += code;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 // {"state":N,"document":{...}}. A document that is no JSON object (one cut at its size limit)
 // goes in as a string, so that the line stays JSON.
 void print_json(int32_t state, const std::string& document) {
-    std::string line = escape_controls(document);
     Fields fields;
-    if (!parse_flat_object(line, &fields)) {
-        std::string quoted = "\"";
-        for (const char c : line) {
-            if (c == '"' || c == '\\') quoted += '\\';
-            quoted += c;
-        }
-        line = quoted + "\"";
+    if (parse_flat_object(document, &fields)) {
+        std::printf("{\"state\":%d,\"document\":%s}\n", state, document.c_str());
+        return;
     }
-    std::printf("{\"state\":%d,\"document\":%s}\n", state, line.c_str());
+    std::string quoted;
+    for (const char c : document) {
+        char code[8] = {c, '\0'};
+        if (static_cast<unsigned char>(c) < 0x20) std::snprintf(code, sizeof(code), "\\u%04x", c);
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += code;
+    }
+    std::printf("{\"state\":%d,\"document\":\"%s\"}\n", state, quoted.c_str());
 }
 
 }  // namespace
