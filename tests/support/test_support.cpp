@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -41,10 +42,7 @@ CallbackRecord Recorder::final_record() const {
     int finals = 0;
     CallbackRecord last{-1, ""};
     for (const CallbackRecord& r : g_records) {
-        if (r.state >= 2) {
-            ++finals;
-            last = r;
-        }
+        if (r.state >= 2) ++finals, last = r;
     }
     EXPECT_EQ(finals, 1) << "expected exactly one final callback";
     return last;
@@ -71,16 +69,15 @@ bool flat_json(const std::string& doc) {
             const unsigned char c = static_cast<unsigned char>(doc[i]);
             if (c == '"') return ++i, true;
             if (c < 0x20) return false;
-            if (c == '\\') {
-                if (++i >= doc.size()) return false;
-                if (doc[i] == 'u') {
-                    if (i + 4 >= doc.size()) return false;
-                    for (int k = 1; k <= 4; ++k)
-                        if (!std::isxdigit(static_cast<unsigned char>(doc[i + k]))) return false;
-                    i += 4;
-                } else if (std::string("\"\\/bfnrt").find(doc[i]) == std::string::npos) {
-                    return false;
-                }
+            if (c != '\\') continue;
+            if (++i >= doc.size()) return false;
+            if (doc[i] == 'u') {
+                if (i + 4 >= doc.size()) return false;
+                for (int k = 1; k <= 4; ++k)
+                    if (!std::isxdigit(static_cast<unsigned char>(doc[i + k]))) return false;
+                i += 4;
+            } else if (std::string("\"\\/bfnrt").find(doc[i]) == std::string::npos) {
+                return false;
             }
         }
         return false;
@@ -103,6 +100,15 @@ bool flat_json(const std::string& doc) {
     }
 }
 
+std::string escaped(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -113,55 +119,50 @@ std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-namespace {
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// Both the permission check and an actual attempt must refuse, so the answer does not rest on
-// the call under test alone.
-bool refuses_new_files(const std::string& dir) {
-    struct stat st;
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-    if (::access(dir.c_str(), W_OK) == 0) return false;
-    const std::string probe = dir + "/orbv-probe";
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0) {
-        ::close(fd);
-        ::unlink(probe.c_str());
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
-
+// Both the permission check and an actual attempt must refuse, so the answer does not rest on the
+// call under test alone.
 std::string unwritable_directory() {
-    if (::geteuid() != 0) {
-        static TempDir dir;
-        static const bool made = ::chmod(dir.path().c_str(), 0555) == 0;
-        if (made && refuses_new_files(dir.path())) return dir.path();
-    }
-    for (const char* candidate : {"/proc/sys/kernel", "/proc/sys", "/proc/1"}) {
-        if (refuses_new_files(candidate)) return candidate;
+    static TempDir own;
+    if (::geteuid() != 0) ::chmod(own.path().c_str(), 0555);
+    for (const std::string& dir : {own.path(), std::string("/proc/sys/kernel")}) {
+        const std::string probe = dir + "/orbv-probe";
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0) ::close(fd), ::unlink(probe.c_str());
+        if (fd < 0 && ::access(dir.c_str(), W_OK) != 0) return dir;
     }
     return "";
 }
 
-std::string unwritable_file() {
-    if (::geteuid() != 0) {
-        static TempDir dir;
-        static const std::string path = dir.file("read-only");
-        static const bool made = (write_file(path, "x"), ::chmod(path.c_str(), 0444) == 0);
-        if (made && ::access(path.c_str(), W_OK) != 0) return path;
-    }
-    for (const char* candidate : {"/proc/sys/kernel/osrelease", "/proc/version"}) {
-        if (::access(candidate, F_OK) != 0 || ::access(candidate, W_OK) == 0) continue;
-        const int fd = ::open(candidate, O_WRONLY);
-        if (fd >= 0) {
-            ::close(fd);
-            continue;
-        }
-        return candidate;
-    }
-    return "";
+std::string run_command(const std::string& command, int* status) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) throw std::runtime_error("popen failed: " + command);
+    std::string out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof(buf), pipe)) > 0;) out.append(buf, n);
+    const int raw = pclose(pipe);
+    if (status != nullptr) *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string probe(const std::string& path, const std::string& stream, const std::string& entry) {
+    std::string out =
+        run_command("ffprobe -v error -select_streams " + stream + ":0 -show_entries " + entry +
+                    " -of default=noprint_wrappers=1:nokey=1 " + shell_quote(path));
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+int64_t probe_int(const std::string& path, const std::string& stream, const std::string& entry) {
+    const std::string text = probe(path, stream, entry);
+    return text.empty() ? -1 : std::atoll(text.c_str());
 }
 
 }  // namespace orbv_test
