@@ -36,12 +36,11 @@ std::vector<std::string> run_recorded(const Call& call) {
 }
 
 TEST(Concurrency, TenCallsAtOnceGiveWhatTheyGiveOneAfterAnother) {
-    const orbv_sample::Shot& movies = shot(shot_options("movie", 12));
-    orbv_sample::ShotOptions o = shot_options("aac");
-    o.sound = orbv_sample::Sound::Aac;
-    o.camera.exif_orientation = 6;
-    const orbv_sample::Shot& aac = shot(o);
-    const orbv_sample::Shot& stills = shot(shot_options("still", 1, true));
+    const orbv_sample::Shot& movies = shot("movie", 12);
+    const orbv_sample::Shot& aac = shot("aac", 3, false, [](auto& o) {
+        o.sound = orbv_sample::Sound::Aac, o.camera.exif_orientation = 6;
+    });
+    const orbv_sample::Shot& stills = shot("still", 1, true);
     TempDir out;
     write_file(out.file("text.mov"), "not a movie");
     std::vector<Call> calls;

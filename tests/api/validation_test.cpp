@@ -46,14 +46,11 @@ std::vector<Case> cases(const TempDir& dir) {
     write_file(text, "not a movie, only some text");
     write_file(empty, "");
     auto sound = [](const std::string& name, orbv_sample::Sound s) {
-        orbv_sample::ShotOptions o = shot_options(name);
-        o.lens_width = 64;
-        o.sound = s;
-        return shot(o).lens1;
+        return shot(name, 3, false, [s](auto& o) { o.lens_width = 64, o.sound = s; }).lens1;
     };
     const std::string silent = sound("silent", orbv_sample::Sound::None);
     const std::string pcm = sound("pcm", orbv_sample::Sound::Pcm);
-    const orbv_sample::Shot& s = shot(shot_options("still", 1, true));
+    const orbv_sample::Shot& s = shot("still", 1, true);
     const std::string avi = dir.file("clip.avi"), big = dir.file("big.mov");
     write_file(avi, "RIFF");
     struct statvfs vfs;

@@ -87,21 +87,16 @@ const std::string& fixture_dir() {
 
 std::string fixture_file(const std::string& name) { return fixture_dir() + "/" + name; }
 
-orbv_sample::ShotOptions shot_options(const std::string& name, int frames, bool stills) {
-    orbv_sample::ShotOptions o;
-    o.name = name;
-    o.frames = frames;
-    o.stills = stills;
-    return o;
-}
-
-const orbv_sample::Shot& shot(const orbv_sample::ShotOptions& options) {
+const orbv_sample::Shot& shot(const std::string& name, int frames, bool stills,
+                              const std::function<void(orbv_sample::ShotOptions&)>& change) {
     static std::map<std::string, orbv_sample::Shot> made;
-    auto it = made.find(options.name);
-    if (it == made.end()) {
-        it = made.emplace(options.name, orbv_sample::make_shot(fixture_dir(), options)).first;
+    if (made.count(name) == 0) {
+        orbv_sample::ShotOptions o;
+        o.name = name, o.frames = frames, o.stills = stills;
+        if (change) change(o);
+        made[name] = orbv_sample::make_shot(fixture_dir(), o);
     }
-    return it->second;
+    return made[name];
 }
 
 }  // namespace orbv_test

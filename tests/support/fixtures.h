@@ -3,6 +3,7 @@
 // The fixture maker: binary blocks built byte by byte (JPEG segments, QuickTime atoms, EXIF
 // directories), edits of finished movies atom by atom, and sample shots made once per program.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,7 @@ std::string segment(uint8_t marker, const std::string& payload);
 enum : uint16_t { BYTE = 1, ASCII = 2, SHORT = 3, LONG = 4, UNDEFINED = 7 };
 struct Entry {
     uint16_t tag, type;
-    uint32_t count,
-        value;  // a SHORT held in the value field goes in its upper half
+    uint32_t count, value;  // a SHORT held in the value field goes in its upper half
 };
 std::string ifd(const std::vector<Entry>& entries, int count = -1);
 
@@ -58,10 +58,10 @@ std::string insert_child(std::string bytes, const std::vector<std::string>& path
 // The 32-bit size field of the atom at `path` set to `size`.
 std::string with_size(std::string bytes, const std::vector<std::string>& path, uint64_t size);
 
-// The sample shot of these options (options.name is the key), made once per test program in a
-// directory removed when the program ends.
-const orbv_sample::Shot& shot(const orbv_sample::ShotOptions& options);
-orbv_sample::ShotOptions shot_options(const std::string& name, int frames = 3, bool stills = false);
+// The sample shot `name` (the key) of `frames` frames, or stills, its other options as `change`
+// sets them: made once per test program in a directory removed when the program ends.
+const orbv_sample::Shot& shot(const std::string& name, int frames = 3, bool stills = false,
+                              const std::function<void(orbv_sample::ShotOptions&)>& change = {});
 std::string fixture_file(const std::string& name);
 
 }  // namespace orbv_test
