@@ -93,7 +93,8 @@ TEST(Readers, ExifBlocks) {
     for (size_t i = 0; i < table.size(); ++i) EXPECT_EQ(exif(table[i].first), table[i].second) << i;
 }
 
-// A reader's two results: the payload it hands out, "-" when it finds none, "throw" when it throws.
+// A reader's two results: the payload it hands out, its error text when it finds none, "throw" when
+// it throws.
 template <class File, class Text>
 std::string reads(const std::string& bytes, const char* name,
                   int32_t (File::*block)(const uint8_t**, size_t*), int32_t (File::*xml)(Text)) {
@@ -106,13 +107,13 @@ std::string reads(const std::string& bytes, const char* name,
         const uint8_t* b = nullptr;
         size_t size = 0;
         out = (file.*block)(&b, &size) == 0 ? std::string(reinterpret_cast<const char*>(b), size)
-                                            : "-";
+                                            : file.errstr;
     } catch (const orbv::Error&) {
         out = "throw";
     }
     try {
         const char* t = nullptr;
-        out += "|" + ((file.*xml)(&t) == 0 ? std::string(t) : std::string("-"));
+        out += "|" + ((file.*xml)(&t) == 0 ? std::string(t) : std::string(file.errstr));
     } catch (const orbv::Error&) {
         out += "|throw";
     }
@@ -131,18 +132,20 @@ TEST(Readers, JpegSegments) {
     std::string cut =
         soi + xmp("<kept/>") + segment(0xE1, std::string("Exif\0\0", 6) + std::string(4000, 'x'));
     cut.resize(cut.size() - 100);
+    const std::string no_exif = "Exif Not Found", no_xmp = "XMP Not Found";
+    const std::string none = "APP1(0xFFE1) MAKER not Found|APP1(0xFFE1) MAKER not Found";
     const std::vector<std::pair<std::string, std::string>> table = {
-        {soi + segment(0xE0, "JFIF") + exif + scan, tiff + "|-"},
+        {soi + segment(0xE0, "JFIF") + exif + scan, tiff + "|" + no_xmp},
         {soi + exif + xmp("<x>1</x>") + scan, tiff + "|<x>1</x>"},
-        {soi + std::string("\xFF\xE0\x00\x01", 4) + exif + scan, "-|-"},  // length below 2
+        {soi + std::string("\xFF\xE0\x00\x01", 4) + exif + scan, none},  // length below 2
         // Payloads shorter than their signatures, then signature-sized ones.
         {soi + segment(0xE1, std::string("Exif\0", 5)) +
              segment(0xE1, std::string(orbv::kXmpSignature, 28)) + scan,
-         "-|-"},
+         no_exif + "|" + no_xmp},
         {soi + segment(0xE1, std::string("Exif\0\0", 6)) + xmp("") + scan, "|"},
-        {cut, "-|<kept/>"},  // the segment running past the end is not recorded
-        {soi, "-|-"},
-        {soi + "\xFF\xE1\x00", "-|-"},
+        {cut, no_exif + "|<kept/>"},  // the segment running past the end is not recorded
+        {soi, none},
+        {soi + "\xFF\xE1\x00", none},
     };
     for (size_t i = 0; i < table.size(); ++i) {
         EXPECT_EQ(
@@ -171,7 +174,9 @@ TEST(Readers, MovAtoms) {
     const std::string ftyp = atom("ftyp", std::string("qt  \0\0\0\0qt  ", 12));
     const std::string mdat = atom("mdat", std::string(300, 'U'));
     const std::string wide = atom64("mdat", std::string(300, 'U'));
-    const std::string found = block + "|<xml/>";
+    const std::string found = block + "|<xml/>", no_moov = "Not Found moov atom";
+    const std::string no_udta = "Not Found udta atom", no_orvm = "Not Found ORVM atom";
+    auto twice = [](const std::string& error) { return error + "|" + error; };  // exif, then xml
     std::string big_orvm = orvm, long_uuid = spherical("<x/>"), cut = moov;
     big_orvm[3] = static_cast<char>(big_orvm[3] + 40);
     long_uuid[3] = static_cast<char>(long_uuid[3] + 1);
@@ -180,24 +185,25 @@ TEST(Readers, MovAtoms) {
         {ftyp + mdat + moov, found},
         {ftyp + moov + wide, found},
         // Some writers end udta with a 32-bit zero: the search ends there.
-        {atom("moov", atom("udta", atom("meta", "") + std::string(4, '\0'))), "-|-"},
-        {atom("moov", trak(0, spherical(""))), "-|-"},
-        {atom("moov", trak(0, atom("uuid", kSphericalId.substr(0, 8)))), "-|-"},
+        {atom("moov", atom("udta", atom("meta", "") + std::string(4, '\0'))), twice(no_orvm)},
+        {atom("moov", trak(0, spherical(""))), twice(no_udta)},
+        {atom("moov", trak(0, atom("uuid", kSphericalId.substr(0, 8)))), twice(no_udta)},
         // Sizes below their header break the top level with a throw, and only there.
         {ByteWriter().u32(0).raw("free").raw(moov).str(), "throw|throw"},
         {ByteWriter().u32(4).raw("free").raw(moov).str(), "throw|throw"},
         {ByteWriter().u32(1).raw("free").u64(15).raw(moov).str(), "throw|throw"},
-        {atom("moov", ByteWriter().u32(0).raw("free").str() + udta), "-|-"},
+        {atom("moov", ByteWriter().u32(0).raw("free").str() + udta),
+         twice("this file broken. not read mov offset.")},
         // Atoms claiming more than their bound are not handed out.
-        {ByteWriter().u32(0xFFFFFFF0).raw("mdat").raw(moov).str(), "-|-"},
-        {ByteWriter().u32(1).raw("mdat").u64(~0ULL).raw(moov).str(), "-|-"},
-        {atom("moov", atom("udta", big_orvm)) + std::string(100, '\0'), "-|-"},
-        {atom("moov", trak(0, long_uuid) + atom("free", "12")), "-|-"},
-        {cut, "-|-"},
+        {ByteWriter().u32(0xFFFFFFF0).raw("mdat").raw(moov).str(), twice(no_moov)},
+        {ByteWriter().u32(1).raw("mdat").u64(~0ULL).raw(moov).str(), twice(no_moov)},
+        {atom("moov", atom("udta", big_orvm)) + std::string(100, '\0'), twice(no_orvm)},
+        {atom("moov", trak(0, long_uuid) + atom("free", "12")), twice(no_udta)},
+        {cut, twice(no_moov)},
         // A track header too short for its group counts as group -1: the second trak wins.
         {atom("moov", atom("trak", atom("tkhd", std::string(20, '\0')) + spherical("<1/>")) +
                           trak(0, spherical("<2/>"))),
-         "-|<2/>"},
+         no_udta + "|<2/>"},
     };
     for (size_t i = 0; i < table.size(); ++i) {
         EXPECT_EQ(
