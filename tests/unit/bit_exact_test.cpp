@@ -11,7 +11,6 @@
 #include "stitch/bilinear_remap.h"
 #include "stitch/frame_converter.h"
 #include "stitch/frame_planes.h"
-#include "stitch/stitch_planes.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -167,7 +166,7 @@ std::string frame_bytes(const AVFrame& f) {
 }
 
 // The conversion as the plain sequence of its steps: a new 4:2:0 frame and scaler per 4:2:2
-// input, deep copies, the tables, and the stacks remapped.
+// input, deep copies, the tables, and the stacks remapped by the matrix library.
 std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, const ExportParams& p) {
     const AVFrame* lens[2] = {f1, f2};
     FramePtr converted[2];
@@ -189,7 +188,16 @@ std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, cons
     PlaneSet one = frame_to_planes(lens[0]), two = frame_to_planes(lens[1]);
     if (any_enabled(p.luts1)) apply_plane_luts(one, p.luts1);
     if (any_enabled(p.luts2)) apply_plane_luts(two, p.luts2);
-    return stitch_planes(one, two, p.band, p.maps).planes;
+    std::vector<cv::Mat> out(3);
+    for (int k = 0; k < 3; ++k) {
+        std::vector<cv::Mat> stack{one.planes[k], two.planes[k]};
+        if (p.band.valid) stack.push_back(p.band.planes[k]);
+        cv::Mat canvas;
+        cv::vconcat(stack, canvas);
+        out[k] = cv_remap(canvas, k ? p.maps.map_x_half : p.maps.map_x,
+                          k ? p.maps.map_y_half : p.maps.map_y);
+    }
+    return out;
 }
 
 // Formats, sizes, bands and colour offsets of every kind, three pairs a converter; the inputs are
