@@ -26,7 +26,6 @@
 
 #include "support/export_call.h"
 #include "support/fixtures.h"
-#include "support/isolated_call.h"
 #include "support/test_support.h"
 
 namespace {

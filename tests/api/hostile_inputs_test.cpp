@@ -12,7 +12,6 @@
 
 #include "support/export_call.h"
 #include "support/fixtures.h"
-#include "support/isolated_call.h"
 #include "support/test_support.h"
 
 namespace {

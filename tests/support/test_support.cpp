@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+
+// Present only in sanitizer builds with LeakSanitizer: a leak check that returns.
+extern "C" int __lsan_do_recoverable_leak_check() __attribute__((weak));
 
 namespace orbv_test {
 
@@ -163,6 +168,60 @@ std::string probe(const std::string& path, const std::string& stream, const std:
 int64_t probe_int(const std::string& path, const std::string& stream, const std::string& entry) {
     const std::string text = probe(path, stream, entry);
     return text.empty() ? -1 : std::atoll(text.c_str());
+}
+
+std::string IsolatedOutcome::describe() const {
+    std::string text =
+        status < 0 ? "killed after the time limit" : "waitpid status " + std::to_string(status);
+    for (const CallbackRecord& r : records)
+        text += "\n  " + std::to_string(r.state) + " " + r.document;
+    return text;
+}
+
+namespace {
+int g_record_file = -1;  // the child's record file; -1 in the parent
+}
+
+// A record is a line: the state, a space, the document (flat JSON holds no raw line feed). One
+// write each, to a file opened for appending, so nothing sent before a crash is lost.
+void IsolatedCall::callback(int32_t state, const char* json) {
+    if (g_record_file < 0) std::abort();  // only for bodies run in a child
+    const std::string line = std::to_string(state) + " " + (json ? json : "<null>") + "\n";
+    if (::write(g_record_file, line.data(), line.size()) != ssize_t(line.size())) _exit(99);
+}
+
+IsolatedOutcome IsolatedCall::run(const std::function<void()>& body, double limit_seconds) {
+    TempDir dir;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        g_record_file = ::open(dir.file("records").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        int code = 97;  // the body threw
+        try {
+            body();
+            code = __lsan_do_recoverable_leak_check && __lsan_do_recoverable_leak_check() ? 98 : 0;
+        } catch (...) {
+        }
+        _exit(code);
+    }
+    IsolatedOutcome o;
+    for (int waited = 0; pid > 0 && ::waitpid(pid, &o.status, WNOHANG) == 0; ::usleep(5000)) {
+        if (++waited > limit_seconds * 200) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            o.status = -1;
+        }
+    }
+    std::istringstream lines(read_file(dir.file("records")));
+    for (std::string line; std::getline(lines, line);) {
+        const size_t space = line.find(' ');
+        if (space > 0 && space != line.npos && line.find_first_not_of("0123456789") == space) {
+            o.records.push_back({std::stoi(line), line.substr(space + 1)});
+        } else if (!o.records.empty()) {
+            o.records.back().document += "\n" + line;  // a raw line feed: no flat JSON
+        }
+    }
+    return o;
 }
 
 }  // namespace orbv_test

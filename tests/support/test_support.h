@@ -3,6 +3,7 @@
 // Shared helpers of the tests: temporary directories, the recording callback, documents, files and
 // the shell. They use no library internals.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,23 @@ std::string shell_quote(const std::string& text);
 // "a"); "" when there is none.
 std::string probe(const std::string& path, const std::string& stream, const std::string& entry);
 int64_t probe_int(const std::string& path, const std::string& stream, const std::string& entry);
+
+// What became of a call made in a child process: waitpid's status (-1 when killed after the time
+// limit; 0: no crash, no sanitizer finding, no leak) and every callback it received, in order.
+struct IsolatedOutcome {
+    int status = -1;
+    std::vector<CallbackRecord> records;
+    bool clean() const { return status == 0; }
+    std::string describe() const;
+};
+
+// Runs `body` in a forked child, so that a crash, an abort, a sanitizer report or a hang there
+// fails the test instead of ending the test program. The body passes IsolatedCall::callback to the
+// library; each document reaches the parent even when the child dies after it. In sanitizer builds
+// the child checks for leaks before it ends.
+struct IsolatedCall {
+    static IsolatedOutcome run(const std::function<void()>& body, double limit_seconds = 60);
+    static void callback(int32_t state, const char* json);
+};
 
 }  // namespace orbv_test
