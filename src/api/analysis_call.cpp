@@ -38,7 +38,6 @@ int32_t analyze(const char* movie_path, const char* thumbnail_path, uint32_t thu
     } else {
         *document = movie_error_json(movie_path, errors::kAnalysisNotMedia, "", -1);
     }
-    if (result != 0) remove_file(thumbnail_path);
     return result;
 }
 
@@ -49,16 +48,18 @@ extern "C" ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const cha
                                                uint32_t thumbnail_width, uint32_t writeFlag,
                                                ProgressCallback callback) {
     using namespace orbv;
+    const FileStamp before = file_stamp(thumbnail_path);
     return run_guarded(
         [&]() -> int64_t {
             Document document;
             const int32_t result =
                 analyze(movie_path, thumbnail_path, thumbnail_width, writeFlag, &document);
+            if (result != 0) remove_output(thumbnail_path, before);
             deliver(callback, result == 0 ? STATE_DONE : STATE_FAILED, std::move(document));
             return 0;
         },
         [&](const char* text) -> int64_t {
-            remove_file(thumbnail_path);
+            remove_output(thumbnail_path, before);
             return report_thrown(callback, [&] {
                 return movie_error_json(movie_path, errors::kAnalysisUnknown, text, -1);
             });

@@ -1,5 +1,5 @@
 // ORBV_get_audio: checks the movie and the audio file's location, runs the extraction and
-// reports its outcome; a failed audio file is removed.
+// reports its outcome; a failed audio file is removed when the call wrote it.
 #include "api/boundary.h"
 #include "api/documents.h"
 #include "media/libav_if.h"
@@ -63,6 +63,7 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
                                            int32_t bit_rate, const char* cancel_path,
                                            ProgressCallback callback) {
     using namespace orbv;
+    const FileStamp before = file_stamp(audio_path);
     return run_guarded(
         [&]() -> int32_t {
             log_message(LOG_TRACE, "[ORBVX_get_audio]");
@@ -72,7 +73,9 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
             if (!file_exists(movie_path)) {
                 document =
                     audio_error_json(movie_path, audio_path, errors::kAudioInputMissing, "", -1);
-            } else if (audio_path != nullptr && !is_writable(audio_path)) {
+            } else if (audio_path != nullptr &&
+                       (!is_writable(audio_path) || same_file(audio_path, movie_path))) {
+                // Writing onto the movie would destroy it while it is read.
                 document =
                     audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
             } else if (audio_path != nullptr && !has_free_space(audio_path)) {
@@ -81,7 +84,7 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
                 result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path, &canceled,
                                           &document, callback);
                 log_message(LOG_TRACE, "[ORBVX_get_audio] state = %d", result);
-                if (result != 0) remove_file(audio_path);
+                if (result != 0) remove_output(audio_path, before);
             }
             const int32_t state =
                 result >= 0 ? STATE_DONE : (canceled ? STATE_CANCELED : STATE_FAILED);
@@ -89,7 +92,7 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
             return 0;
         },
         [&](const char* text) -> int32_t {
-            remove_file(audio_path);
+            remove_output(audio_path, before);
             return report_thrown(callback, [&] {
                 return audio_error_json(movie_path, audio_path, errors::kAudioUnknown, text, -1);
             });

@@ -16,40 +16,39 @@ void vformat_into(char* buffer, const char* format, va_list args) {
 
 const char* bool_word(bool value) { return value ? "true" : "false"; }
 
-}  // namespace
-
-std::string json_escape(const char* path) {
+// Backslashes and double quotes escaped when `quotes` is set; every character below 0x20 as
+// JSON's \n, \r or \t (with `short_forms`), else as \u00XX. A JSON parser rejects them raw.
+std::string escape(const char* text, bool quotes, bool short_forms) {
     std::string out;
-    if (path == nullptr) return out;
-    for (const char* p = path; *p != '\0'; ++p) {
-        if (*p == '\\') {
-            out += "\\\\";
-        } else if (*p == '"') {
-            out += "\\\"";
-        } else {
+    for (const char* p = text; *p != '\0'; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (quotes && (c == '\\' || c == '"')) {
+            out += '\\';
             out += *p;
+        } else if (c >= 0x20) {
+            out += *p;
+        } else if (short_forms && (c == '\n' || c == '\r' || c == '\t')) {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", c);
+            out += code;
         }
     }
     return out;
 }
 
+// errstr and api_errstr keep their quotes as they are; only control characters are escaped.
+std::string message(const char* text) { return escape(or_null(text), false, true); }
+
+}  // namespace
+
+std::string json_escape(const char* path) {
+    return path == nullptr ? std::string() : escape(path, true, true);
+}
+
 std::string json_escape_text(const char* text) {
-    if (text == nullptr) return "(null)";
-    std::string out;
-    for (const char* p = text; *p != '\0'; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '\\' || c == '"') {
-            out += '\\';
-            out += *p;
-        } else if (c < 0x20) {
-            char code[8];
-            std::snprintf(code, sizeof code, "\\u%04x", c);
-            out += code;
-        } else {
-            out += *p;
-        }
-    }
-    return out;
+    return text == nullptr ? "(null)" : escape(text, true, false);
 }
 
 void format_into(char* buffer, const char* format, ...) {
@@ -74,7 +73,8 @@ Document movie_error_json(const char* movie_path, const char* errstr, const char
     return format_document(
         "{\"errnum\":\"%d\",\"errstr\":\"%s\",\"api_errnum\":%d,\"api_errstr\":\"%s\","
         "\"movie_path\":\"%s\"}",
-        errnum, or_null(errstr), api_errnum, or_null(api_errstr), json_escape(movie_path).c_str());
+        errnum, message(errstr).c_str(), api_errnum, message(api_errstr).c_str(),
+        json_escape(movie_path).c_str());
 }
 
 Document audio_error_json(const char* movie_path, const char* audio_path, const char* errstr,
@@ -82,8 +82,8 @@ Document audio_error_json(const char* movie_path, const char* audio_path, const 
     return format_document(
         "{\"errnum\":\"%d\",\"errstr\":\"%s\",\"api_errnum\":%d,\"api_errstr\":\"%s\","
         "\"movie_path\":\"%s\",\"audio_path\":\"%s\"}",
-        errnum, or_null(errstr), api_errnum, or_null(api_errstr), json_escape(movie_path).c_str(),
-        json_escape(audio_path).c_str());
+        errnum, message(errstr).c_str(), api_errnum, message(api_errstr).c_str(),
+        json_escape(movie_path).c_str(), json_escape(audio_path).c_str());
 }
 
 Document export_error_json(const char* movie_path1, const char* movie_path2,
@@ -92,7 +92,7 @@ Document export_error_json(const char* movie_path1, const char* movie_path2,
     return format_document(
         "{\"errnum\":\"%d\",\"errstr\":\"%s\",\"api_errnum\":%d,\"api_errstr\":\"%s\","
         "\"movie_path1\":\"%s\",\"movie_path2\":\"%s\",\"export_path\":\"%s\"}",
-        errnum, or_null(errstr), api_errnum, or_null(api_errstr),
+        errnum, message(errstr).c_str(), api_errnum, message(api_errstr).c_str(),
         json_escape(movie_path1).c_str(), json_escape(movie_path2).c_str(),
         json_escape(export_path).c_str());
 }

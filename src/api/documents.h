@@ -19,7 +19,8 @@ struct FreeDeleter {
 };
 using Document = std::unique_ptr<char, FreeDeleter>;
 
-// Doubles every backslash, then puts a backslash before every double quote. Null gives "".
+// Doubles every backslash, then puts a backslash before every double quote; a control
+// character becomes \n, \r, \t or \u00XX. Null gives "".
 std::string json_escape(const char* path);
 
 // For the texts an analysis takes from the file itself (maker, model, software, date), which a

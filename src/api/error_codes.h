@@ -54,5 +54,8 @@ constexpr const char* kExportAnalyzeApiText = "[_ORBV_export_analyze]:analyze er
 constexpr const char* kExportSizeMismatchFormat =
     "[_ORBV_export_analyze]:size error width1:%d width2:%d height1%d height2:%d";
 constexpr const char* kExportWidthFormat = "[_ORBV_export_analyze]:size error width:%d";
+// api_errstr of an export path whose name does not fit the job.
+constexpr const char* kExportMovieNameText = "[_ORBV_export]:export_path must end in .mov or .mp4";
+constexpr const char* kExportStillNameText = "[_ORBV_export]:export_path must end in .jpg or .jpeg";
 
 }  // namespace orbv

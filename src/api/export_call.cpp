@@ -1,6 +1,6 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
-// outcome; a failed output is removed.
+// outcome; a failed output is removed when the call wrote it.
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -235,6 +235,18 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
     return 0;
 }
 
+// A pair of stills becomes one JPEG picture, any other pair an H.264 movie, and the muxer is
+// chosen by the output's name: a name of another kind would get only the last picture, or a
+// file that the panorama marking breaks. Null when the name fits, else the text that says
+// which names do.
+const char* unfit_output_name(const char* movie_path1, const char* movie_path2,
+                              const char* export_path) {
+    const std::string extension = file_extension(export_path);
+    if (is_jpeg_name(file_extension(movie_path1)) && is_jpeg_name(file_extension(movie_path2)))
+        return is_jpeg_name(extension) ? nullptr : kExportStillNameText;
+    return is_movie_name(extension) ? nullptr : kExportMovieNameText;
+}
+
 // Validation in the interface's order; null when the export may go ahead. A null export path
 // is refused: nothing after validation could write without one. So is an export path that
 // names an input: the loop would overwrite the input while reading it, and the failure that
@@ -248,6 +260,9 @@ Document validate(const char* movie_path1, const char* movie_path2, const char* 
     if (export_path == nullptr || !is_writable(export_path) ||
         same_file(export_path, movie_path1) || same_file(export_path, movie_path2))
         return fail(errors::kExportNotWritable);
+    if (const char* wanted = unfit_output_name(movie_path1, movie_path2, export_path))
+        return export_error_json(movie_path1, movie_path2, export_path, errors::kExportNotWritable,
+                                 wanted, -1);
     if (export_space_check(movie_path1, movie_path2, export_path) != 0)
         return fail(errors::kExportDiskFull);
     return Document();
@@ -264,6 +279,7 @@ extern "C" ORBV_API int32_t ORBV_export(
     int32_t v_offset2, float start_time1, float start_time2, float end_time1, float end_time2,
     int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback) {
     using namespace orbv;
+    const FileStamp before = file_stamp(export_path);
     return run_guarded(
         [&]() -> int32_t {
             int32_t canceled = 0;
@@ -286,7 +302,7 @@ extern "C" ORBV_API int32_t ORBV_export(
                 params.datetime = datetime;
                 result = _ORBV_export(movie_path1, movie_path2, export_path, band_image_path,
                                       cancel_path, params, &document, &canceled, callback);
-                if (result != 0) remove_file(export_path);
+                if (result != 0) remove_output(export_path, before);
             }
             const int32_t state =
                 result == 0 ? STATE_DONE : (canceled ? STATE_CANCELED : STATE_FAILED);
@@ -294,7 +310,7 @@ extern "C" ORBV_API int32_t ORBV_export(
             return 0;
         },
         [&](const char* text) -> int32_t {
-            remove_file(export_path);
+            remove_output(export_path, before);
             return report_thrown(callback, [&] {
                 return export_error_json(movie_path1, movie_path2, export_path,
                                          errors::kExportUnknown, text, -1);

@@ -33,8 +33,8 @@ class JpegFile : public BinaryFile {
 
     // Writes a new APP1 segment right after the start-of-image marker: FF E1, length L + 33,
     // the signature, the text, two zero bytes. Needs the writable flag. Refused with -1 and
-    // the file unchanged when the text does not fit the 16-bit length, when the file is
-    // shorter than its marker, or when the file cannot be grown.
+    // the file unchanged when the text does not fit the 16-bit length, when the file does not
+    // start with the start-of-image marker, or when the file cannot be grown.
     int32_t insert_xmp(const char* text);
 
     // Closes the stream and releases both buffers (the pointers handed out die with them).

@@ -14,7 +14,10 @@ const uint8_t kSphericalUuid[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x
 
 namespace {
 constexpr const char* kBroken = "this file broken. not read mov offset.";
-constexpr int64_t kTrackGroupOffset = 34;  // alternate group of a version-0 track header
+// The alternate group of a track header: version 1 widens the two times and the duration
+// before it to 64 bits.
+constexpr int64_t kTrackGroupOffset = 34;
+constexpr int64_t kTrackGroupOffsetV1 = 46;
 }  // namespace
 
 MovFile::MovFile(const char* path, bool writable)
@@ -127,9 +130,11 @@ int32_t MovFile::exif_data(const uint8_t** block, size_t* size) {
 
 void MovFile::read_track_group(int64_t tkhd_payload, int64_t tkhd_end, int32_t* value) {
     *value = -1;
-    uint8_t two[2];
-    if (tkhd_end - tkhd_payload < kTrackGroupOffset + 2) return;
-    if (read_at(tkhd_payload + kTrackGroupOffset, two, 2) == kReadDone) *value = get_u16(two);
+    uint8_t version, two[2];
+    if (tkhd_end - tkhd_payload < 1 || read_at(tkhd_payload, &version, 1) != kReadDone) return;
+    const int64_t offset = version == 1 ? kTrackGroupOffsetV1 : kTrackGroupOffset;
+    if (tkhd_end - tkhd_payload < offset + 2) return;
+    if (read_at(tkhd_payload + offset, two, 2) == kReadDone) *value = get_u16(two);
 }
 
 int32_t MovFile::xml_data(const char** text) {

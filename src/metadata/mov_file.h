@@ -38,8 +38,8 @@ class MovFile : public BinaryFile {
     // The spherical XML of the track with alternate group 0 (the first trak, or else the
     // second), NUL-terminated. Throws like exif_data.
     int32_t xml_data(const char** text);
-    // The 16-bit alternate group at offset 34 of a tkhd payload ending at tkhd_end; -1 when
-    // it cannot be read.
+    // The 16-bit alternate group of a tkhd payload ending at tkhd_end: at offset 34 of a
+    // version-0 header, 46 of a version-1 header; -1 when it cannot be read.
     void read_track_group(int64_t tkhd_payload, int64_t tkhd_end, int32_t* value);
 
     // Where the video track lies: the first trak with alternate group 0, else the second

@@ -30,6 +30,14 @@ int32_t JpegFile::insert_xmp(const char* text) {
         log_message(LOG_ERROR, "[.jpeg analyze] insert_xmp error:%s", errstr);
         return -1;
     }
+    // Spliced into a file of any other kind the segment would break it.
+    uint8_t soi[2] = {0, 0};
+    const ReadResult got = read_at(0, soi, 2);
+    if (got != kReadDone || soi[0] != 0xFF || soi[1] != 0xD8) {
+        if (got != kReadError) set_error(-1, "Not Jpeg File");
+        log_message(LOG_ERROR, "[.jpeg analyze] insert_xmp error:%s", errstr);
+        return -1;
+    }
 
     std::vector<uint8_t> segment(2 + length + kLengthOverhead, 0);  // the filler stays zero
     segment[0] = 0xFF;

@@ -53,10 +53,39 @@ bool is_writable(const char* path) {
     return ::access(target.c_str(), W_OK) == 0;
 }
 
-// unlink rather than remove: a failed output is a file, and a directory that happens to carry
-// the output's name must survive the clean-up.
+// stat follows a link, so a link is removed only when it leads to a regular file; unlink then
+// takes the link, not its target.
 void remove_file(const char* path) {
-    if (path != nullptr) ::unlink(path);
+    struct stat st;
+    if (path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path);
+}
+
+FileStamp file_stamp(const char* path) {
+    FileStamp stamp;
+    struct stat st;
+    if (path == nullptr || ::stat(path, &st) != 0) return stamp;
+    auto ns = [](const timespec& t) {
+        return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.modified_ns = ns(st.st_mtim);
+    stamp.changed_ns = ns(st.st_ctim);
+    return stamp;
+}
+
+// Opening for writing truncates, and truncating or writing moves the change time even when
+// the size comes out the same, so an unchanged stamp means the call never wrote there.
+void remove_output(const char* path, const FileStamp& before) {
+    const FileStamp now = file_stamp(path);
+    const bool untouched =
+        now.exists == before.exists &&
+        (!now.exists ||
+         (now.device == before.device && now.inode == before.inode && now.size == before.size &&
+          now.modified_ns == before.modified_ns && now.changed_ns == before.changed_ns));
+    if (!untouched) remove_file(path);
 }
 
 bool same_file(const char* path1, const char* path2) {

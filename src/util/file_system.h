@@ -21,7 +21,23 @@ int64_t file_size(const char* path, bool* is_dir = nullptr);
 int64_t free_disk_space(const char* path);
 // Whether the file, or the directory that would receive it, may be written.
 bool is_writable(const char* path);
+// Removes a regular file, or a symbolic link to one (the link itself); anything else that
+// carries the name (a directory, device, FIFO or socket) is left alone.
 void remove_file(const char* path);
+// What a path names before a call writes there: enough to tell afterwards whether the call
+// created, truncated or rewrote the file.
+struct FileStamp {
+    bool exists = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    int64_t modified_ns = 0;
+    int64_t changed_ns = 0;
+};
+FileStamp file_stamp(const char* path);
+// The clean-up of a failed call: removes the output (as remove_file) unless it is still the
+// file stamped before the call, which the call then never opened for writing.
+void remove_output(const char* path, const FileStamp& before);
 // Whether both paths name one existing file (links included).
 bool same_file(const char* path1, const char* path2);
 // Directory part with its trailing '/', "" when the path has none.
