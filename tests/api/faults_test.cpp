@@ -194,6 +194,7 @@ TEST(Faults, EveryFaultPointEndsWithItsDocumentAndNoOutput) {
                 faults.push_back({-1, -1, 0, point});
         }
         for (const Fault& f : faults) {
+            write_file(w.args.out, "earlier");  // truncated and written by the call, then removed
             SCOPED_TRACE("write " + std::to_string(f.write) + ", pwrite " +
                          std::to_string(f.pwrite) + ", cancel at " + std::to_string(f.cancel_at));
             const Documents d = with_fault(w, f);

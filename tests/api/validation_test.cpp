@@ -59,6 +59,10 @@ std::vector<Case> cases(const TempDir& dir) {
     EXPECT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
     write_file(big, "");
     std::filesystem::resize_file(big, 2 * vfs.f_bfree * vfs.f_frsize);  // sparse: takes nothing
+    const std::string clip = dir.file("c.mov");  // a movie with sound, with two more names
+    std::filesystem::copy_file(pcm, clip);
+    std::filesystem::create_symlink(clip, dir.file("link.mov"));
+    std::filesystem::create_hard_link(clip, dir.file("hard.mov"));
     const std::string in1 = dir.file("in1.jpg"), link = dir.file("link.jpg");
     std::filesystem::copy_file(s.lens1, in1);
     std::filesystem::create_symlink(s.lens2, link);
@@ -85,6 +89,13 @@ std::vector<Case> cases(const TempDir& dir) {
          "Input file not exiists", "-1", "", 1},
         {"missing movie, null audio", '2', missing, "", kNull, "20000", "Input file not exiists"},
         {"audio directory missing", '2', text, "", nodir, "20003", "audio not writable"},
+        {"audio names its movie", '2', clip, "", clip, "20003", "audio not writable"},
+        {"audio names its movie through ./", '2', clip, "", dir.path() + "/./c.mov", "20003",
+         "audio not writable"},
+        {"audio links to its movie", '2', clip, "", dir.file("link.mov"), "20003",
+         "audio not writable"},
+        {"audio is a hard link of its movie", '2', clip, "", dir.file("hard.mov"), "20003",
+         "audio not writable"},
         {"no sound stream", '2', silent, "", dir.file("a.wav"), "20001",
          "Movie Has No Audio Stream!!", "0", "", 1},
         {"no sound stream before null audio", '2', silent, "", kNull, "20001",

@@ -155,12 +155,16 @@ TEST(Readers, JpegSegments) {
     }
 }
 
-std::string tkhd(uint16_t group) {
-    return atom("tkhd",
-                std::string(34, '\0') + ByteWriter().u16(group).str() + std::string(48, '\0'));
+// A track header with its alternate group at payload offset 34 (version 0) or, its times and
+// duration 64 bits wide, at 46 (version 1).
+std::string tkhd(uint16_t group, char version = 0) {
+    const std::string group_field = ByteWriter().u16(group).str();
+    return atom("tkhd", version
+                            ? version + std::string(45, '\0') + group_field + std::string(48, '\0')
+                            : std::string(34, '\0') + group_field + std::string(48, '\0'));
 }
-std::string trak(uint16_t group, const std::string& children) {
-    return atom("trak", tkhd(group) + atom("mdia", std::string(24, '\0')) + children);
+std::string trak(uint16_t group, const std::string& children, char version = 0) {
+    return atom("trak", tkhd(group, version) + atom("mdia", std::string(24, '\0')) + children);
 }
 const std::string kSphericalId(reinterpret_cast<const char*>(orbv::kSphericalUuid), 16);
 std::string spherical(const std::string& xml) { return atom("uuid", kSphericalId + xml); }
@@ -200,6 +204,9 @@ TEST(Readers, MovAtoms) {
         {atom("moov", atom("udta", big_orvm)) + std::string(100, '\0'), twice(no_orvm)},
         {atom("moov", trak(0, long_uuid) + atom("free", "12")), twice(no_udta)},
         {cut, twice(no_moov)},
+        // The group of a version-1 header, 1 here, is read at 46: the second trak wins.
+        {atom("moov", trak(1, spherical("<1/>"), 1) + trak(0, spherical("<2/>"))),
+         no_udta + "|<2/>"},
         // A track header too short for its group counts as group -1: the second trak wins.
         {atom("moov", atom("trak", atom("tkhd", std::string(20, '\0')) + spherical("<1/>")) +
                           trak(0, spherical("<2/>"))),
