@@ -1,7 +1,7 @@
 // ORBV_export end to end on sample shots rendered from a known scene: the documents from start to
 // done, what ffprobe and exiftool read in the outputs, the pictures against the scene frame by
-// frame, sound and time windows, stills, colour offsets, lens orientation, an output lost while it
-// is written, and the processor state a call leaves its host.
+// frame, sound and time windows, stills, colour offsets, lens orientation, and the processor state
+// a call leaves its host.
 #include <gtest/gtest.h>
 
 #if defined(__x86_64__)
@@ -305,26 +305,6 @@ TEST(Export, CameraOrientationTurnsEachLensLikeTheEquivalentRoll) {
         EXPECT_TRUE(oriented == read_file(rolled.out)) << o1 << " " << o2;
         EXPECT_FALSE(oriented == read_file(plain.out)) << "nothing turned";
     }
-}
-
-// The host moves the output away while it is written: marking it as a panorama cannot reopen it,
-// and the call ends as an unknown error, told through the callback, with no file of its name.
-TEST(Export, OutputMovedAwayWhileItIsWritten) {
-    TempDir dir;
-    static std::string out;
-    out = dir.file("moved.mov");
-    const ProgressCallback moving = [](int32_t state, const char* json) {
-        Recorder::callback(state, json);
-        if (state == STATE_PROGRESS && exists(out)) std::filesystem::rename(out, out + ".moved");
-    };
-    Recorder rec;
-    EXPECT_EQ(run_export(args(movies().lens1, movies().lens2, out), moving), -1);
-    const std::string d = rec.final_record().document;
-    EXPECT_EQ(d.substr(0, d.find(",\"api_errstr\"")),
-              "{\"errnum\":\"39999\",\"errstr\":\"an unknown error occurred\",\"api_errnum\":-1");
-    EXPECT_NE(json_field(d, "api_errstr"), "");
-    EXPECT_FALSE(exists(out));
-    EXPECT_EQ(decode(out + ".moved").size(), size_t{kFrames}) << "the loop finished";
 }
 
 // 1 when the upper halves of the AVX registers hold data, 0 when clear, -1 when the processor

@@ -44,24 +44,11 @@ bool present(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-CallbackRecord audio(const std::string& movie, const std::string& out, const char* cancel = nullptr,
-                     ProgressCallback callback = Recorder::callback) {
+// The final document of a call of one family (as call_family takes it).
+CallbackRecord call(char family, ExportArgs a, ProgressCallback callback = Recorder::callback) {
     Recorder rec;
-    ORBV_get_audio(movie.c_str(), out.c_str(), 0, cancel, callback);
-    return rec.final_record();
-}
-
-CallbackRecord export_pair(const std::string& in1, const std::string& in2, const std::string& out) {
-    Recorder rec;
-    ExportArgs a{in1, in2, out};
     a.width = 256, a.height = 128;
-    run_export(a, Recorder::callback);
-    return rec.final_record();
-}
-
-CallbackRecord analyze(const std::string& path, const char* thumbnail = nullptr) {
-    Recorder rec;
-    ORBV_analyze_image(path.c_str(), thumbnail, 0, 1, Recorder::callback);
+    call_family(family, a, callback);
     return rec.final_record();
 }
 
@@ -84,8 +71,9 @@ TEST(OutputSafety, OnlyRegularFilesAreRemoved) {
         g_swap_path = out.file("out" + std::to_string(kind) + ".wav");
         g_swap_kind = kind;
         g_swapped = false;
-        EXPECT_EQ(audio(sound(), g_swap_path, cancel.c_str(), swapping_callback).state,
-                  STATE_CANCELED);
+        ExportArgs a{sound(), "", g_swap_path};
+        a.cancel = cancel;
+        EXPECT_EQ(call('2', a, swapping_callback).state, STATE_CANCELED);
         if (!g_swapped) {
             EXPECT_EQ(kind, S_IFCHR) << "only a device node needs the right to make it";
             continue;
@@ -111,7 +99,7 @@ TEST(OutputSafety, OutputNameMustFitTheJob) {
     };
     for (const auto& c : cases) {
         const std::string path = out.file(c.name);
-        const CallbackRecord r = export_pair(c.pair.lens1, c.pair.lens2, path);
+        const CallbackRecord r = call('3', {c.pair.lens1, c.pair.lens2, path});
         if (c.refusal != nullptr) {
             EXPECT_EQ(json_field(r.document, "errnum"), "30003") << c.name;
             EXPECT_NE(json_field(r.document, "api_errstr").find(c.refusal), std::string::npos)
@@ -119,7 +107,7 @@ TEST(OutputSafety, OutputNameMustFitTheJob) {
             EXPECT_FALSE(present(path)) << c.name;
         } else {
             ASSERT_EQ(r.state, STATE_DONE) << c.name << ": " << r.document;
-            EXPECT_EQ(json_field(analyze(path).document, "isTarget"), "true") << c.name;
+            EXPECT_EQ(json_field(call('1', {path, "", kNull}).document, "isTarget"), "true");
         }
     }
 }
@@ -127,13 +115,13 @@ TEST(OutputSafety, OutputNameMustFitTheJob) {
 TEST(OutputSafety, DocumentsStayJsonWhateverTheirTexts) {
     TempDir out;
     const std::string odd = out.file("tab\there\nline\r.mov");
-    for (const CallbackRecord& r :
-         {analyze(odd), audio(odd, odd + ".wav"), export_pair(movies().lens1, odd, odd)}) {
+    for (const CallbackRecord& r : {call('1', {odd, "", kNull}), call('2', {odd, "", odd + ".wav"}),
+                                    call('3', {movies().lens1, odd, odd})}) {
         EXPECT_TRUE(flat_json(r.document)) << r.document;
         EXPECT_NE(r.document.find("tab\\there\\nline\\r.mov"), std::string::npos) << r.document;
     }
     g_refuse_streams = true;
-    const CallbackRecord r = analyze(stills().lens1, out.file("thumb.jpg").c_str());
+    const CallbackRecord r = call('1', {stills().lens1, "", out.file("thumb.jpg")});
     g_refuse_streams = false;
     EXPECT_TRUE(flat_json(r.document)) << r.document;
     EXPECT_EQ(json_field(r.document, "api_errstr"), "Could not allocate stream\\n");

@@ -128,17 +128,6 @@ TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
             ASSERT_TRUE(same(first, single) && same(second, cv_remap(other, mx, my)));
         }
     }
-    // Every 1/32 fraction in both axes, in a plane seen through a region (stride > width).
-    const cv::Mat view = random_plane(64, 80, rng)(cv::Rect(5, 3, 60, 50));
-    cv::Mat mx(32, 256, CV_32FC1), my(32, 256, CV_32FC1), fast;
-    for (int i = 0; i < mx.rows; ++i) {
-        for (int j = 0; j < mx.cols; ++j) {
-            mx.at<float>(i, j) = 3 + j / 32.0f;
-            my.at<float>(i, j) = 2 + i / 32.0f + (j % 5);
-        }
-    }
-    remap_bilinear(view, mx, my, fast);
-    EXPECT_TRUE(same(fast, cv_remap(view, mx, my)));
 }
 
 // A frame with its own buffers (rows padded to 32 bytes), every byte random.

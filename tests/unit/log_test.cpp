@@ -3,7 +3,6 @@
 #include "util/log.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <set>
@@ -12,15 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "support/test_support.h"
-
 TEST(Log, LinesOfThreadsAtOnceStayWhole) {
     constexpr int kThreads = 8, kLines = 2000;
-    orbv_test::TempDir dir;
-    std::fflush(stderr);
-    const int saved = ::dup(STDERR_FILENO);
-    FILE* sink = std::fopen(dir.file("stderr").c_str(), "w");
-    ::dup2(::fileno(sink), STDERR_FILENO);
+    testing::internal::CaptureStderr();
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
@@ -29,11 +22,7 @@ TEST(Log, LinesOfThreadsAtOnceStayWhole) {
         });
     }
     for (std::thread& t : threads) t.join();
-    std::fflush(stderr);
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    std::fclose(sink);
-    std::istringstream lines(orbv_test::read_file(dir.file("stderr")));
+    std::istringstream lines(testing::internal::GetCapturedStderr());
     std::set<std::string> seen;
     for (std::string line; std::getline(lines, line);) {
         int t = -1, i = -1;
