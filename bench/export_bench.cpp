@@ -22,10 +22,10 @@
 #include <string>
 #include <vector>
 
-#include "api/export_params.h"
-#include "api/progress_interval.h"
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "sample_shot.h"
+#include "stitch/export_params.h"
 
 extern char** environ;
 
@@ -75,8 +75,9 @@ struct Inputs {
         // a tie): the source bit rate scaled by the ratio of picture areas.
         orbv::libavIF media(lens1.c_str(), lens2.c_str());
         if (media.open_input(0) != 0 || media.open_input(1) != 0) std::abort();
-        const int source = media.fmt_ctx[0]->duration > media.fmt_ctx[1]->duration ? 0 : 1;
-        const AVCodecContext* decoder = media.video_dec_ctx[source].get();
+        const int source =
+            media.input(0).container()->duration > media.input(1).container()->duration ? 0 : 1;
+        const AVCodecContext* decoder = media.input(source).video_decoder().get();
         bit_rate =
             static_cast<int64_t>(std::floor(static_cast<double>(kOutWidth) / decoder->width *
                                             static_cast<double>(decoder->bit_rate) *
@@ -111,11 +112,12 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
                                           params.rotation);
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
-    params.progress_interval = orbv::progress_interval(media.video_frame_count(1));
-    if (media.write_video(out, nullptr, params, nullptr) != 0) return 1;
+    orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
+    progress.announce(media.input(1).video_frame_count());
+    if (media.write_video(out, params, progress) != 0) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const orbv::ExportTimings& t = media.export_timings;
+    const orbv::ExportTimings& t = media.export_timings();
     std::printf("%f %f %f %f %f %f\n", t.decode, t.stitch, t.encode, maps, t.total, total);
     return 0;
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "quiet_stderr.h"
 #include "sample_shot.h"
@@ -97,8 +98,9 @@ void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
     QuietStderr quiet;
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
-        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), nullptr, 0, nullptr) != 0) {
-            state.SkipWithError(media.errstr);
+        orbv::AudioProgress progress(nullptr, nullptr, movie.c_str(), out.c_str());
+        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), 0, progress) != 0) {
+            state.SkipWithError(media.errstr());
             break;
         }
     }
@@ -122,7 +124,7 @@ void BM_Thumbnail3888(benchmark::State& state) {
     for (auto _ : state) {
         orbv::libavIF media(still.c_str());
         if (media.open_input(0) != 0 || media.write_thumbnail(out.c_str(), width, 1) != 0) {
-            state.SkipWithError(media.errstr);
+            state.SkipWithError(media.errstr());
             break;
         }
     }
@@ -139,16 +141,16 @@ void BM_Decode1936(benchmark::State& state) {
     int64_t pictures = 0;
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
-        media.decoder_threads = static_cast<int32_t>(state.range(0));
+        media.set_decoder_threads(static_cast<int32_t>(state.range(0)));
         if (media.open_input(0) != 0) {
-            state.SkipWithError(media.errstr);
+            state.SkipWithError(media.errstr());
             break;
         }
         orbv::PacketPtr packet = orbv::make_packet();
         orbv::FramePtr frame = orbv::make_frame();
-        orbv::VideoDecoder& decoder = media.video_dec_ctx[0];
-        while (av_read_frame(media.fmt_ctx[0].get(), packet.get()) >= 0) {
-            if (packet->stream_index == media.video_stream_idx[0])
+        orbv::VideoDecoder& decoder = media.input(0).video_decoder();
+        while (av_read_frame(media.input(0).container(), packet.get()) >= 0) {
+            if (packet->stream_index == media.input(0).video_index())
                 decoder.send_packet(packet.get());
             av_packet_unref(packet.get());
             while (decoder.take_picture(frame.get()) == 1) ++pictures;

@@ -8,11 +8,10 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "api/export_params.h"
+#include "stitch/export_params.h"
 #include "stitch/frame_converter.h"
 #include "stitch/frame_planes.h"
 #include "stitch/seam_band.h"
-#include "stitch/stitch_planes.h"
 
 namespace orbv {
 namespace {

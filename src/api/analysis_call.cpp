@@ -1,9 +1,8 @@
 // ORBV_analyze_image: checks the file and the thumbnail location, picks the still or movie
 // analysis by the file name and reports its document.
+#include "api/analyses.h"
 #include "api/boundary.h"
 #include "api/documents.h"
-#include "api/movie_analysis.h"
-#include "api/still_analysis.h"
 #include "orbv.h"
 #include "util/file_system.h"
 

@@ -2,6 +2,7 @@
 // reports its outcome; a failed audio file is removed when the call wrote it.
 #include "api/boundary.h"
 #include "api/documents.h"
+#include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "orbv.h"
 #include "util/error.h"
@@ -21,34 +22,38 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
         *canceled = 0;
         if (media.open_input(0) != 0) {
             *document = audio_error_json(movie_path, audio_path, errors::kAudioOpenFailed,
-                                         media.errstr, media.errnum);
+                                         media.errstr(), media.errnum());
             media.close_input();
             return -1;
         }
-        if (media.audio_stream_idx[0] == -1) {
+        if (media.input(0).audio_index() == -1) {
             *document = audio_error_json(movie_path, audio_path, errors::kAudioNoStream,
-                                         media.errstr, media.errnum);
+                                         media.errstr(), media.errnum());
             media.close_input();
             return -1;
         }
         if (audio_path == nullptr) {
             *document =
-                audio_error_json(movie_path, nullptr, errors::kAudioPathNull, media.errstr, -1);
+                audio_error_json(movie_path, nullptr, errors::kAudioPathNull, media.errstr(), -1);
             media.close_input();
             return -1;
         }
-        if (media.write_audio(audio_path, cancel_path, bit_rate, callback) == 0) {
+        // The line keeps the tag of the writer it has always introduced.
+        log_message(LOG_TRACE, "[libavIF::write_audio] begin %s %s %d", or_null(audio_path),
+                    or_null(cancel_path), bit_rate);
+        AudioProgress progress(callback, cancel_path, movie_path, audio_path);
+        if (media.write_audio(audio_path, bit_rate, progress) == 0) {
             *document = audio_result_json(movie_path, audio_path);
             media.close_input();
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
             return 0;
         }
-        *canceled = media.cancelled ? 1 : 0;
-        *document =
-            media.cancelled
-                ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, media.errstr, -1)
-                : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, media.errstr,
-                                   media.errnum);
+        *canceled = media.cancelled() ? 1 : 0;
+        *document = media.cancelled()
+                        ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled,
+                                           media.errstr(), -1)
+                        : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed,
+                                           media.errstr(), media.errnum());
         media.close_input();
         return -1;
     } catch (const Error& e) {

@@ -1,10 +1,5 @@
 // The audio track writer: the sound of slot 0 as 16-bit stereo PCM in a file of its own.
-#include <vector>
-
-#include "api/documents.h"
 #include "media/libav_if.h"
-#include "api/progress_interval.h"
-#include "util/file_system.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -33,125 +28,83 @@ int64_t libavIF::estimate_audio_packets(const AVFormatContext* fmt, const AVStre
     return per_packet > 0 ? total / per_packet : 0;
 }
 
-int32_t libavIF::write_audio(const char* audio_path, const char* cancel_path, int32_t bit_rate,
-                             ProgressCallback callback) {
-    log_message(LOG_TRACE, "[libavIF::write_audio] begin %s %s %d", or_null(audio_path),
-                or_null(cancel_path), bit_rate);
-    if (audio_path == nullptr || !fmt_ctx[0] || audio_stream_idx[0] < 0) {
-        return set_error(AVERROR(EINVAL));
+int32_t libavIF::write_audio(const char* audio_path, int32_t bit_rate, ProgressReporter& progress) {
+    if (audio_path == nullptr || !slots_[0].is_open() || slots_[0].audio_index() < 0) {
+        return error_.set(AVERROR(EINVAL));
     }
-    auto fail = [&](int32_t code) {
-        close_output();
-        return code;
-    };
-
-    AVFormatContext* raw = nullptr;
-    errnum = avformat_alloc_output_context2(&raw, nullptr, nullptr, audio_path);
-    if (errnum < 0 || raw == nullptr) return fail(set_error(errnum < 0 ? errnum : AVERROR(ENOMEM)));
-    ofmt_ctx.reset(raw);
-    const AVOutputFormat* oformat = ofmt_ctx->oformat;
-    log_message(LOG_TRACE, "[libavIF::write_audio] format name : %s (%s)", or_null(oformat->name),
-                or_null(oformat->long_name));
-    log_message(LOG_TRACE, "[libavIF::write_audio] format ext : %s", or_null(oformat->extensions));
-
-    errnum = add_audio_stream(bit_rate);
-    if (errnum < 0) return fail(errnum);
-    errnum = init_swr_context();
-    if (errnum < 0) return fail(errnum);
-    errnum = init_audio_fifo();
-    if (errnum < 0) return fail(errnum);
-    if (!(oformat->flags & AVFMT_NOFILE)) {
-        errnum = avio_open(&ofmt_ctx->pb, audio_path, AVIO_FLAG_WRITE);
-        if (errnum < 0) return fail(set_error(errnum));
+    int32_t ret = open_audio_output(audio_path, bit_rate);
+    if (ret == 0) ret = copy_sound(progress);
+    if (ret == 0) {
+        ret = error_.set_code(output_.write_trailer());
+        if (ret < 0) error_.set(ret);
     }
-    log_message(LOG_TRACE, "[libavIF::write_audio] codec id : %d", audio_enc_ctx->codec_id);
+    close_output();
+    return ret < 0 ? ret : 0;
+}
+
+int32_t libavIF::open_audio_output(const char* audio_path, int32_t bit_rate) {
+    int32_t ret = error_.set_code(output_.create(audio_path, nullptr));
+    if (ret < 0) return error_.set(ret);
+    const AVOutputFormat* format = output_.format();
+    log_message(LOG_TRACE, "[libavIF::write_audio] format name : %s (%s)", or_null(format->name),
+                or_null(format->long_name));
+    log_message(LOG_TRACE, "[libavIF::write_audio] format ext : %s", or_null(format->extensions));
+    InputSlot& input = slots_[0];
+    ret = error_.set_code(output_.add_audio_stream(bit_rate, input.audio_decoder(), error_));
+    if (ret >= 0) {
+        ret = error_.set_code(
+            sound_.init_swr_context(input.audio_decoder(), input.audio_stream(), &output_.audio()));
+    }
+    if (ret >= 0) ret = error_.set_code(sound_.init_audio_fifo());
+    if (ret < 0) return ret;
+    ret = error_.set_code(output_.open_file(audio_path));
+    if (ret < 0) return error_.set(ret);
+    const AVCodecContext* encoder = output_.audio().encoder();
+    log_message(LOG_TRACE, "[libavIF::write_audio] codec id : %d", encoder->codec_id);
     log_message(LOG_TRACE, "[libavIF::write_audio] codec name : %s",
-                avcodec_get_name(audio_enc_ctx->codec_id));
-    errnum = avformat_write_header(ofmt_ctx.get(), nullptr);
-    log_message(LOG_TRACE, "[libavIF::write_audio] header errnum : %d", errnum);
-    if (errnum < 0) return fail(set_error(errnum));
+                avcodec_get_name(encoder->codec_id));
+    ret = error_.set_code(output_.write_header());
+    log_message(LOG_TRACE, "[libavIF::write_audio] header errnum : %d", ret);
+    return ret < 0 ? error_.set(ret) : 0;
+}
 
+// The packet loop: every audio packet of slot 0 is counted, reported, decoded into the FIFO and
+// encoded frame by frame; at the end of the file the sound is drained.
+int32_t libavIF::copy_sound(ProgressReporter& progress) {
+    InputSlot& input = slots_[0];
     PacketPtr packet = make_packet();
-    std::vector<char> progress(DOCUMENT_SIZE);
-    if (!packet) return fail(set_error(AVERROR(ENOMEM)));
-    AVFormatContext* input = fmt_ctx[0].get();
-    const AVStream* stream = input->streams[audio_stream_idx[0]];
+    if (!packet) return error_.set(AVERROR(ENOMEM));
     int32_t count = 0;
-    int32_t interval = 10;
-    bool first = true;
     int32_t past_end = 0;
-    auto fifo_size = [&] { return av_audio_fifo_size(audio_fifo.get()); };
-
     for (;;) {
-        const int32_t frame_size =
-            audio_enc_ctx->frame_size != 0 ? audio_enc_ctx->frame_size : 1000;
+        const int32_t frame_size = sound_.frame_size();
         past_end = 0;
         log_message(LOG_TRACE, "[libavIF::write_audio] output_frame_size : %d", frame_size);
-        const int ret = av_read_frame(input, packet.get());
+        const int ret = input.read_packet(packet.get());
         if (ret == AVERROR_EOF) break;
-        if (ret < 0) return fail(set_error(ret));
-        if (packet->stream_index != audio_stream_idx[0]) {
+        if (ret < 0) return error_.set(ret);
+        if (packet->stream_index != input.audio_index()) {
             av_packet_unref(packet.get());
             continue;
         }
-        if (first) {
-            first = false;
-            if (callback != nullptr) {
-                const int64_t total =
-                    estimate_audio_packets(input, stream, audio_dec_ctx[0].get(), packet.get());
-                deliver(callback, STATE_START, audio_start_json(path1, audio_path, total));
-                interval = progress_interval(total);
-            }
+        if (count == 0) {
+            progress.announce(estimate_audio_packets(input.container(), input.audio_stream(),
+                                                     input.audio_decoder(), packet.get()));
         }
-        ++count;
-        if (count % interval == 0) {
-            if (callback != nullptr) {
-                format_audio_progress(progress.data(), path1, audio_path, count);
-                callback(STATE_PROGRESS, progress.data());
-            }
-            if (file_exists(cancel_path)) {
-                cancelled = true;
-                av_packet_unref(packet.get());
-                errnum = AVERROR_EXIT;
-                return fail(AVERROR_EXIT);
-            }
-        }
-        errnum = decode_audio_to_fifo(0, packet.get(), &past_end, -1.0f, -1.0f);
-        if (errnum < 0) {
+        if (progress.report(++count)) {
+            cancelled_ = true;
             av_packet_unref(packet.get());
-            return fail(errnum);
+            return error_.set_code(AVERROR_EXIT);
         }
-        if (fifo_size() >= frame_size) {
-            while (fifo_size() >= frame_size || (past_end && fifo_size() > 0)) {
-                errnum = encode_audio_from_fifo();
-                if (errnum < 0) {
-                    av_packet_unref(packet.get());
-                    return fail(errnum);
-                }
-            }
-        }
-        av_packet_unref(packet.get());
+        const int32_t written =
+            sound_.write_audio_packet(packet.get(), &past_end, frame_size, -1.0f, -1.0f);
+        if (written < 0) return written;
     }
-
     // A sound track none of whose packets could be read gives no audio file.
-    if (first) return fail(set_error(AVERROR_EOF));
+    if (count == 0) return error_.set(AVERROR_EOF);
     // The decoder may still hold samples of the last packets.
     past_end = 0;
-    errnum = decode_audio_to_fifo(0, nullptr, &past_end, -1.0f, -1.0f);
-    if (errnum < 0) return fail(errnum);
-    while (fifo_size() > 0) {
-        errnum = encode_audio_from_fifo();
-        if (errnum < 0) return fail(errnum);
-    }
-    int32_t got = 0;
-    do {
-        errnum = encode_audio_frame(nullptr, &got);
-        if (errnum < 0) return fail(errnum);
-    } while (got);
-    errnum = av_write_trailer(ofmt_ctx.get());
-    if (errnum < 0) return fail(set_error(errnum));
-    close_output();
-    return 0;
+    return sound_.drain(&past_end, -1.0f, -1.0f);
 }
 
 }  // namespace orbv

@@ -5,7 +5,7 @@
 #include <functional>
 #include <opencv2/core.hpp>
 
-#include "api/export_params.h"
+#include "stitch/export_params.h"
 #include "util/ffmpeg_ptr.h"
 #include "stitch/frame_planes.h"
 
@@ -17,8 +17,8 @@ namespace orbv {
 // time-stamped 4:2:0 frame and hands it to the encoder. It lives for one export and keeps what
 // every pair needs again instead of allocating it per frame: the three source canvases (the
 // seam band copied in once), the three output planes, the 4:2:0 copies of 4:2:2 inputs and
-// their scaler. The pictures equal those of the plain sequence frame_to_planes,
-// apply_plane_luts, stitch_planes, planes_to_frame bit for bit.
+// their scaler. The pictures equal bit for bit those of the plain sequence (deep copies of the
+// planes, colour tables applied in place, stack and remap), which the tests keep as reference.
 class FrameConverter {
   public:
     // Encodes one output frame and returns 0, 1 or a negative code. The frame borrows the

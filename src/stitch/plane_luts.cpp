@@ -1,7 +1,6 @@
 #include "stitch/plane_luts.h"
 
 #include <cstring>
-#include <opencv2/core.hpp>
 
 namespace orbv {
 
@@ -20,22 +19,6 @@ PlaneLuts make_plane_luts(int32_t y_offset, int32_t u_offset, int32_t v_offset) 
         }
     }
     return luts;
-}
-
-bool any_enabled(const PlaneLuts& luts) {
-    return luts.planes[0].enabled || luts.planes[1].enabled || luts.planes[2].enabled;
-}
-
-void apply_plane_luts(PlaneSet& set, const PlaneLuts& luts) {
-    for (size_t p = 0; p < 3 && p < set.planes.size(); ++p) {
-        if (!luts.planes[p].enabled) continue;
-        cv::Mat& plane = set.planes[p];
-        CV_Assert(plane.type() == CV_8UC1 && plane.isContinuous());
-        const uint8_t* table = luts.planes[p].table;
-        uint8_t* bytes = plane.data;
-        const size_t count = plane.total();
-        for (size_t i = 0; i < count; ++i) bytes[i] = table[bytes[i]];
-    }
 }
 
 }  // namespace orbv

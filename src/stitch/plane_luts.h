@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-#include "stitch/plane_set.h"
-
 namespace orbv {
 
 // An offset with this value leaves its plane unchanged.
@@ -23,12 +21,5 @@ static_assert(sizeof(PlaneTable) == 257 && sizeof(PlaneLuts) == 771, "table layo
 
 // Tables that add each offset to its plane with saturation; kOffsetUnchanged disables a plane.
 PlaneLuts make_plane_luts(int32_t y_offset, int32_t u_offset, int32_t v_offset);
-
-// True when at least one of the three tables is enabled.
-bool any_enabled(const PlaneLuts& luts);
-
-// Rewrites every byte of each enabled plane through its table, in place. The planes must be
-// continuous (rows x cols bytes from the first).
-void apply_plane_luts(PlaneSet& set, const PlaneLuts& luts);
 
 }  // namespace orbv

@@ -2,13 +2,9 @@
 
 #include <climits>
 
-#include "stitch/image_decoder.h"
-
 namespace orbv {
 
-PlaneSet load_seam_band(const char* path, int32_t lens_width) {
-    if (lens_width <= 0 || lens_width > INT32_MAX / 2) return PlaneSet();
-    PlaneSet image = decode_image_planes(path, 2 * lens_width);
+PlaneSet stack_seam_band(const PlaneSet& image) {
     if (!image.valid) return PlaneSet();
     PlaneSet band;
     for (const cv::Mat& plane : image.planes) {

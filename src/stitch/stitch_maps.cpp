@@ -8,14 +8,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "util/numbers.h"
+
 namespace orbv {
 namespace {
-
-// The double constants nearest to these multiples of pi.
-constexpr double kPi = 3.141592653589793;
-constexpr double kHalfPi = 1.5707963267948966;
-constexpr double kThreeHalfPi = 4.71238898038469;
-constexpr double kTwoPi = 6.283185307179586;
 
 // Relative error allowed for the lens shortcut below. The shortcut and the exact functions
 // agree to about 1e-14 relative (a few rounding steps on each side, the C library's
@@ -26,12 +22,6 @@ constexpr double kShortcutMargin = 1e-11;
 
 // Below this squared length the direction of the rotated point is not trusted to the margin.
 constexpr double kShortcutMinLength2 = 1e-200;
-
-int32_t truncate_to_int32(double value) {
-    if (!(value > -2147483649.0)) return value != value ? 0 : INT32_MIN;
-    if (!(value < 2147483648.0)) return INT32_MAX;
-    return static_cast<int32_t>(value);
-}
 
 // Everything of one pass that is the same for every pixel.
 struct Pass {

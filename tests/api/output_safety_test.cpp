@@ -1,7 +1,6 @@
 // What a call does to the file it writes: no removal but of regular files, only the kind of file
-// the job makes; and documents that stay JSON. Inputs named as outputs and earlier files at output
-// names are checked with the front ends' failures, track headers of either version with the
-// readers.
+// the job makes; documents that stay JSON. Inputs named as outputs and earlier files at output
+// names are checked with the front ends' failures, version-1 track headers with the readers.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

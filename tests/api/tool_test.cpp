@@ -1,6 +1,5 @@
-// The orbv host tool and the sample-shot maker, driven as a user drives them: a table of
-// invocations, run in order in one directory, each with its exit status and regular expressions
-// for the whole of its standard output and standard error.
+// The orbv tool and the sample-shot maker as a user drives them: a table of invocations, run in
+// order in one directory, with their exit status and regular expressions for all they print.
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -18,9 +17,8 @@ const char kAny[] = "[\\s\\S]*";
 const char kUsageError[] = "orbv: [^\n]* \\(orbv --help shows the usage\\)\n";
 const std::string kBar0 = "\\[\\.{30}\\]   0%", kBar100 = "\\[#{30}\\] 100%";
 
-// The shell runs each command with $ORBV, $MAKER, the 30-frame movies $M1 $M2 and the stills
-// $S1 $S2 set, without ORBV_LOG unless the row's environment sets it; "TTY " runs the command
-// on a pseudo-terminal through script(1).
+// Commands see $ORBV, $MAKER, 30-frame movies $M1 $M2 and stills $S1 $S2, and no ORBV_LOG but
+// the row's; "TTY " runs one on a pseudo-terminal through script(1).
 struct Row {
     std::string command;
     int status;

@@ -22,6 +22,14 @@ namespace {
 
 constexpr double kPi = 3.141592653589793, kHalfPi = kPi / 2;
 
+void apply_luts(PlaneSet& set, const PlaneLuts& luts) {
+    for (int p = 0; p < 3; ++p) {
+        for (uint8_t* b = set.planes[p].data; luts.planes[p].enabled && b < set.planes[p].dataend;
+             ++b)
+            *b = luts.planes[p].table[*b];
+    }
+}
+
 // The projection of output pixel (j, i) written out term by term, nothing hoisted.
 SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R, int B,
                             const Rotation& a) {
@@ -175,8 +183,7 @@ std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, cons
         lens[s] = converted[s].get();
     }
     PlaneSet one = frame_to_planes(lens[0]), two = frame_to_planes(lens[1]);
-    if (any_enabled(p.luts1)) apply_plane_luts(one, p.luts1);
-    if (any_enabled(p.luts2)) apply_plane_luts(two, p.luts2);
+    apply_luts(one, p.luts1), apply_luts(two, p.luts2);
     std::vector<cv::Mat> out(3);
     for (int k = 0; k < 3; ++k) {
         std::vector<cv::Mat> stack{one.planes[k], two.planes[k]};

@@ -1,5 +1,4 @@
-// Log lines of calls on several threads at once (separate exported calls may run side by side) stay
-// whole: no text of one call between another's text and its newline.
+// Log lines of calls on several threads at once stay whole: nothing between a text and its newline.
 #include "util/log.h"
 
 #include <gtest/gtest.h>

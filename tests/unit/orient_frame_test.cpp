@@ -1,12 +1,11 @@
-// The EXIF orientation transform of the thumbnail writer: every sample lands exactly where the
-// orientation puts it, and nothing is written outside the destination's planes, even into a
-// destination of the wrong size for the turn.
+// The thumbnails' EXIF orientation transform: every sample lands exactly where the orientation
+// puts it, and nothing is written outside the destination's planes, even one of the wrong size.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "media/libav_if.h"
+#include "media/orientation.h"
 
 namespace orbv {
 namespace {
@@ -62,13 +61,13 @@ TEST(OrientFrame, MovesEverySampleExactlyAndWritesNothingOutside) {
     for (auto [W, H] : {std::pair{6, 4}, {8, 8}, {7, 5}, {64, 16}}) {
         const FramePtr src = frame(W, H, true);
         for (int o = -1; o <= 9; ++o) {
-            const bool quarter = libavIF::is_quarter_turn(o);
+            const bool quarter = is_quarter_turn(o);
             for (bool right_size : {true, false}) {
                 SCOPED_TRACE(std::to_string(W) + "x" + std::to_string(H) + " orientation " +
                              std::to_string(o) + (right_size ? "" : " into the wrong size"));
                 const FramePtr dst =
                     quarter == right_size ? frame(H, W, false) : frame(W, H, false);
-                libavIF::orient_frame(src.get(), dst.get(), o);
+                orient_frame(src.get(), dst.get(), o);
                 EXPECT_TRUE(outside_untouched(*dst));
                 for (int p = 0; p < 3 && right_size; ++p) {
                     for (int y = 0; y < plane_side(dst->height, p); ++y) {

@@ -27,7 +27,6 @@ struct ExportParams {
     double lens_radius = 0;  // pixels
     StitchMaps maps;
     const char* datetime = nullptr;  // the host's text, not owned
-    int32_t progress_interval = 10;  // frames (or audio packets) between progress reports
 };
 
 }  // namespace orbv

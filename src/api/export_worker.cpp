@@ -1,0 +1,202 @@
+// The export worker: analyses, projection, frame loop, panorama metadata.
+#include "api/export_worker.h"
+
+#include <cstdio>
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+#include "api/analyses.h"
+#include "api/analysis_info.h"
+#include "api/export_arithmetic.h"
+#include "api/host_progress.h"
+#include "media/image_planes.h"
+#include "media/libav_if.h"
+#include "metadata/jpeg_file.h"
+#include "metadata/mov_file.h"
+#include "metadata/panorama_xml.h"
+#include "stitch/stitch_maps.h"
+#include "util/file_system.h"
+#include "util/log.h"
+
+namespace orbv {
+namespace {
+
+// The paths of one export and the document its failures leave.
+struct ExportJob {
+    const char* movie_path1;
+    const char* movie_path2;
+    const char* export_path;
+    Document* document;
+
+    int32_t fail(ErrorCode code, const char* api_errstr, int32_t api_errnum, int32_t result) {
+        *document =
+            export_error_json(movie_path1, movie_path2, export_path, code, api_errstr, api_errnum);
+        return result;
+    }
+};
+
+// Analyses one input of the pair as the front end of the analysis would, without thumbnail;
+// its document is not needed. A name of neither kind counts as a failed analysis.
+int32_t analyze_input(const char* path, AnalysisInfo* info) {
+    const std::string extension = file_extension(path);
+    Document ignored;
+    if (is_jpeg_name(extension)) return ORBV_analyze_jpeg(path, nullptr, 0, 0, &ignored, info);
+    if (is_movie_name(extension)) return ORBV_analyze_movie(path, nullptr, 0, 0, &ignored, info);
+    return -1;
+}
+
+// Both inputs analysed, and of one size.
+int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
+    int32_t result = analyze_input(job.movie_path1, info1);
+    if (result != 0) {
+        return job.fail(errors::kExportAnalyze1Failed, kExportAnalyzeApiText, result, result);
+    }
+    result = analyze_input(job.movie_path2, info2);
+    if (result != 0) {
+        return job.fail(errors::kExportAnalyze2Failed, kExportAnalyzeApiText, result, result);
+    }
+    log_message(LOG_TRACE, "[_ORBV_export_analyze] frame_count1:%ld frame_count2:%ld",
+                static_cast<long>(info1->frame_count), static_cast<long>(info2->frame_count));
+    if (info1->width == info2->width && info1->height == info2->height) return 0;
+    log_message(LOG_ERROR,
+                "[_ORBV_export_analyze] size error width1:%d width2:%d height1%d height2:%d",
+                info1->width, info2->width, info1->height, info2->height);
+    char size_text[255];
+    std::snprintf(size_text, sizeof(size_text), kExportSizeMismatchFormat, info1->width,
+                  info2->width, info1->height, info2->height);
+    return job.fail(errors::kExportSizeMismatch, size_text, -1, -1);
+}
+
+// The rolls corrected for the camera's orientation, the lens radius of the pair's width, the
+// seam band and the remap tables, all in the record.
+int32_t prepare_projection(ExportJob& job, const char* band_image_path, const AnalysisInfo& info1,
+                           const AnalysisInfo& info2, ExportParams* params) {
+    correct_rolls(info1.orientation, info2.orientation, &params->rotation);
+    params->lens_radius = lens_radius_for(info1.width);
+    if (params->lens_radius == 0.0) {
+        char width_text[255];
+        std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
+        return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
+    }
+    // The stitched picture is 4:2:0 with chroma planes of exactly half its size, so an empty
+    // or odd size cannot be written (an odd one made the encoder copy past the chroma planes
+    // and abort the host).
+    if (params->output_width <= 0 || params->output_height <= 0 || params->output_width % 2 != 0 ||
+        params->output_height % 2 != 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE] = {};
+        av_strerror(AVERROR(EINVAL), text, sizeof(text));
+        return job.fail(errors::kExportWriteFailed, text, AVERROR(EINVAL), -1);
+    }
+    if (band_image_path != nullptr) {
+        params->band = load_seam_band(band_image_path, info1.width);
+        params->band_rows = params->band.planes.empty() ? 0 : params->band.planes[0].rows;
+    } else {
+        params->band = PlaneSet();
+        params->band_rows = 0;
+    }
+    params->maps = build_stitch_maps(cv::Size(params->output_width, params->output_height),
+                                     cv::Size(info1.width, info1.height), params->lens_radius,
+                                     params->band_rows, params->rotation);
+    return 0;
+}
+
+// Opens both inputs, announces the frames to export and runs the frame loop; *count receives
+// the announced count. The inputs are closed on return.
+int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback callback,
+                       const ExportParams& params, int32_t* canceled, int64_t* count) {
+    libavIF media(job.movie_path1, job.movie_path2);
+    if (media.open_input(0) != 0 || media.open_input(1) != 0) {
+        media.close_input();
+        return job.fail(errors::kExportOpenFailed, media.errstr(), media.errnum(), -1);
+    }
+    auto frames = [&](int32_t slot, float start, float end) {
+        const AVRational tb = media.input(slot).video_time_base();
+        return frames_in_window(tb.num, tb.den, media.input(slot).video_frame_count(), start, end);
+    };
+    *count = frames_to_export(frames(0, params.start_time1, params.end_time1),
+                              frames(1, params.start_time2, params.end_time2));
+    ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
+                            job.export_path);
+    progress.announce(*count);
+
+    if (media.write_video(job.export_path, params, progress) != 0) {
+        *canceled = media.cancelled() ? 1 : 0;
+        const ErrorCode code =
+            media.cancelled() ? errors::kExportCanceled : errors::kExportWriteFailed;
+        const int32_t api_errnum = media.cancelled() ? -1 : media.errnum();
+        media.close_input();
+        return job.fail(code, media.errstr(), api_errnum, -1);
+    }
+    // Inputs that end before their first pair give a panorama without a single picture.
+    if (media.video_pts() == 0) {
+        media.close_input();
+        MediaError none;
+        none.set(AVERROR_EOF);
+        log_message(LOG_ERROR, "[_ORBV_export] no picture pair in the inputs");
+        return job.fail(errors::kExportWriteFailed, none.text(), none.code(), -1);
+    }
+    media.close_input();
+    return 0;
+}
+
+// Marks the finished output as a panorama: a GPano XMP segment for a still, a spherical-video
+// atom in the video track of a movie. A refusal of the insertion (no video track, a size that
+// would pass its field) leaves the file as it was and is not examined. A write that fails on
+// the way (a full disk) may leave the file broken, so it is the export's failure: -1 with the
+// system's code, in FFmpeg's negative form, and its text. A file that cannot be reopened throws.
+int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const ExportParams& params,
+                                 int32_t* errnum, std::string* errstr) {
+    const std::string xml =
+        make_panorama_xml(is_jpeg, params.output_width, params.output_height, params.datetime);
+    auto outcome = [&](int32_t result, const BinaryFile& file) {
+        if (result == 0 || file.errnum <= 0) return 0;
+        *errnum = -file.errnum;
+        *errstr = file.errstr;
+        return -1;
+    };
+    if (is_jpeg) {
+        JpegFile jpeg(export_path, true);
+        const int32_t result = outcome(jpeg.insert_xmp(xml.c_str()), jpeg);
+        log_message(LOG_TRACE, "[.jpeg analyze] close stream");
+        jpeg.close();
+        return result;
+    }
+    MovFile mov(export_path, true);
+    const int32_t result = outcome(mov.insert_spherical_xml(xml.c_str()), mov);
+    mov.close();
+    return result;
+}
+
+int32_t mark_as_panorama(ExportJob& job, bool is_jpeg, const ExportParams& params) {
+    int32_t write_errnum = 0;
+    std::string write_errstr;
+    if (insert_panorama_metadata(job.export_path, is_jpeg, params, &write_errnum, &write_errstr) ==
+        0) {
+        return 0;
+    }
+    log_message(LOG_ERROR, "[_ORBV_export] panorama metadata not written errnum:%d error:%s",
+                write_errnum, write_errstr.c_str());
+    return job.fail(errors::kExportWriteFailed, write_errstr.c_str(), write_errnum, -1);
+}
+
+}  // namespace
+
+int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const char* export_path,
+                     const char* band_image_path, const char* cancel_path, ExportParams params,
+                     Document* document, int32_t* canceled, ProgressCallback callback) {
+    log_message(LOG_TRACE, "[_ORBV_export]");
+    ExportJob job{movie_path1, movie_path2, export_path, document};
+    AnalysisInfo info1, info2;
+    int32_t result = analyze_pair(job, &info1, &info2);
+    if (result == 0) result = prepare_projection(job, band_image_path, info1, info2, &params);
+    int64_t count = 0;
+    if (result == 0) result = run_frame_loop(job, cancel_path, callback, params, canceled, &count);
+    if (result == 0) result = mark_as_panorama(job, info1.is_still && info2.is_still, params);
+    if (result != 0) return result;
+    *document = export_result_json(movie_path1, movie_path2, export_path, STATE_DONE, count);
+    return 0;
+}
+
+}  // namespace orbv

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "util/ffmpeg_ptr.h"
+
+namespace orbv {
+
+// One stream of an output container with the encoder that feeds it. Frames go in, and the
+// packets that come out are written to the container, as FFmpeg's muxing example does.
+class EncodedStream {
+  public:
+    EncodedStream() = default;
+    // `interleaved`: packets go through the muxer's interleaving; otherwise they are written as
+    // they come, those without a presentation time left out.
+    EncodedStream(AVFormatContext* container, AVStream* stream, CodecContextPtr encoder,
+                  bool interleaved);
+    EncodedStream(EncodedStream&&) = default;
+    EncodedStream& operator=(EncodedStream&&) = default;
+
+    explicit operator bool() const { return encoder_ != nullptr; }
+    AVCodecContext* encoder() const { return encoder_.get(); }
+    AVStream* stream() const { return stream_; }
+
+    // Encodes one frame (its timestamp in the encoder's time base) and writes every packet that
+    // is ready. A null frame drains the encoder, one packet per call. *got tells whether a
+    // packet was written. 0 or a negative FFmpeg code; AVERROR_EOF for a frame after draining.
+    int write_frame(AVFrame* frame, bool* got);
+
+  private:
+    int write_packets(bool one, bool* got);
+
+    AVFormatContext* container_ = nullptr;  // not owned; the stream belongs to it
+    AVStream* stream_ = nullptr;
+    CodecContextPtr encoder_;
+    bool interleaved_ = true;
+    bool draining_ = false;
+};
+
+}  // namespace orbv

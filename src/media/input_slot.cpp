@@ -1,0 +1,155 @@
+#include "media/input_slot.h"
+
+#include <cmath>
+
+namespace orbv {
+
+namespace {
+
+// A decoder of our own for one input stream: FFmpeg 5 keeps no usable codec context inside
+// the stream, so the stream's parameters are copied into a fresh context.
+int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, CodecContextPtr* out) {
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx) return AVERROR(ENOMEM);
+    int ret = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
+    if (ret < 0) return ret;
+    ctx->pkt_timebase = stream->time_base;
+    ctx->thread_count = threads;
+    ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    ret = avcodec_open2(ctx.get(), codec, nullptr);
+    if (ret < 0) return ret;
+    *out = std::move(ctx);
+    return 0;
+}
+
+// The picture as the readers hand it out: stamped with its best-effort timestamp.
+int stamped(AVFrame* frame) {
+    frame->pts = frame->best_effort_timestamp;
+    return 1;
+}
+
+}  // namespace
+
+int32_t InputSlot::open_container(const char* path, MediaError& error) {
+    close();
+    AVFormatContext* raw = nullptr;
+    const int ret = error.set_code(avformat_open_input(&raw, path, nullptr, nullptr));
+    if (ret < 0) return error.set(ret);
+    container_.reset(raw);
+    return 0;
+}
+
+int32_t InputSlot::open_streams(int threads, MediaError& error) {
+    auto fail = [&](int32_t code) {
+        close();
+        return code;
+    };
+    auto fail_message = [&](const char* message) {
+        error.set_message("%s", message);
+        return fail(AVERROR_EXIT);
+    };
+    AVFormatContext* fmt = container_.get();
+    if (fmt == nullptr) return error.set(AVERROR(EINVAL));
+    const int found = error.set_code(avformat_find_stream_info(fmt, nullptr));
+    if (found < 0) return fail(error.set(found));
+
+    const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video < 0) return fail_message("Not Found Video Stream");
+    const int audio = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (audio < 0 && audio != AVERROR_STREAM_NOT_FOUND) {
+        return fail_message("Not Found Audio Stream");
+    }
+
+    AVStream* vst = fmt->streams[video];
+    const AVCodec* video_codec = find_video_decoder(vst->codecpar->codec_id);
+    if (video_codec == nullptr) return fail_message("Not Found Video Codec");
+    CodecContextPtr vctx;
+    int ret = error.set_code(open_decoder(video_codec, vst, threads, &vctx));
+    if (ret < 0) return fail(error.set(ret));
+    // FFmpeg's image demuxer takes any file named like a picture and reports a stream whose
+    // size it could not find; such a stream holds no picture to work with.
+    if (vctx->width <= 0 || vctx->height <= 0) return fail(error.set(AVERROR_INVALIDDATA));
+
+    CodecContextPtr actx;
+    if (audio >= 0) {
+        const AVStream* ast = fmt->streams[audio];
+        const AVCodec* audio_codec = avcodec_find_decoder(ast->codecpar->codec_id);
+        if (audio_codec == nullptr) return fail(error.set(AVERROR_DECODER_NOT_FOUND));
+        ret = error.set_code(open_decoder(audio_codec, ast, 1, &actx));
+        if (ret < 0) return fail(error.set(ret));
+    }
+
+    video_ = VideoDecoder(std::move(vctx));
+    audio_ = std::move(actx);
+    video_index_ = video;
+    audio_index_ = audio >= 0 ? audio : -1;
+    still_ = vst->nb_frames == 0;
+    return 0;
+}
+
+void InputSlot::close() {
+    video_.reset();
+    audio_.reset();
+    container_.reset();
+    read_to_end_ = false;
+}
+
+AVStream* InputSlot::video_stream() const {
+    return container_ && video_index_ >= 0 ? container_->streams[video_index_] : nullptr;
+}
+
+AVStream* InputSlot::audio_stream() const {
+    return container_ && audio_index_ >= 0 ? container_->streams[audio_index_] : nullptr;
+}
+
+AVRational InputSlot::video_time_base() const {
+    const AVStream* stream = video_stream();
+    return stream ? stream->time_base : AVRational{0, 1};
+}
+
+int64_t InputSlot::video_frame_count() const {
+    const AVStream* stream = video_stream();
+    return stream ? stream->nb_frames : 0;
+}
+
+int InputSlot::read_packet(AVPacket* packet) {
+    if (!container_) return AVERROR(EINVAL);
+    const int ret = av_read_frame(container_.get(), packet);
+    if (ret == AVERROR_EOF) read_to_end_ = true;
+    return ret;
+}
+
+int InputSlot::next_picture(AVFrame* frame) {
+    if (!container_ || !video_) return AVERROR(EINVAL);
+    PacketPtr packet = make_packet();
+    if (!packet) return AVERROR(ENOMEM);
+    for (;;) {
+        if (video_.take_picture(frame) == 1) return stamped(frame);
+        if (video_.finished()) return 0;
+        const int ret = read_packet(packet.get());
+        if (ret == AVERROR_EOF) {
+            // The end of the file releases what the decoder still holds, whichever stream
+            // index the video has.
+            const int drained = video_.drain();
+            if (drained < 0) return drained;
+            return video_.take_picture(frame) == 1 ? stamped(frame) : 0;
+        }
+        if (ret < 0) return ret;
+        const int sent =
+            packet->stream_index == video_index_ ? video_.send_packet(packet.get()) : 0;
+        av_packet_unref(packet.get());
+        if (sent < 0) return sent;
+    }
+}
+
+void InputSlot::seek(float seconds) {
+    const AVRational tb = video_time_base();
+    const float ticks = static_cast<float>(tb.den) * seconds;
+    const int64_t target = static_cast<int64_t>(std::floor(static_cast<double>(ticks) / tb.num));
+    av_seek_frame(container_.get(), video_index_, target, AVSEEK_FLAG_BACKWARD);
+    video_.flush();
+    if (audio_) avcodec_flush_buffers(audio_.get());
+    read_to_end_ = false;
+}
+
+}  // namespace orbv

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+
+#include "media/media_error.h"
+#include "media/video_decoder.h"
+#include "util/ffmpeg_ptr.h"
+
+namespace orbv {
+
+// One input of the media object: an open container, its chosen video stream with a decoder
+// that loses no picture, its sound stream (if any) with its decoder, and the reading of
+// packets and pictures. Opening happens in two steps so that the owner can tell a file that
+// could not be opened at all from one that opened and then failed.
+class InputSlot {
+  public:
+    // Opens the container, the UTF-8 path handed to FFmpeg unchanged. On failure the slot
+    // stays closed and `error` holds FFmpeg's code and text.
+    int32_t open_container(const char* path, MediaError& error);
+    // Finds the best video stream and the sound, and opens their decoders (`threads` for the
+    // video decoder: 0 lets FFmpeg take one per core). 0, or a negative code with `error`
+    // describing it and the slot closed. The missing streams and decoder give the fixed
+    // messages with AVERROR_EXIT, the code in `error` left as it was.
+    int32_t open_streams(int threads, MediaError& error);
+    // Releases the decoders and the container; the stream choice stays. Safe at any time.
+    void close();
+    bool is_open() const { return container_ != nullptr; }
+
+    AVFormatContext* container() const { return container_.get(); }
+    // Null when the slot is not open (or has no sound).
+    AVStream* video_stream() const;
+    AVStream* audio_stream() const;
+    int video_index() const { return video_index_; }
+    int audio_index() const { return audio_index_; }  // -1 without sound
+    VideoDecoder& video_decoder() { return video_; }
+    const VideoDecoder& video_decoder() const { return video_; }
+    AVCodecContext* audio_decoder() const { return audio_.get(); }
+    // The video stream states no frame count, as an image file's does.
+    bool still() const { return still_; }
+    AVRational video_time_base() const;  // {0, 1} when not open
+    int64_t video_frame_count() const;   // the container's count, 0 when not open
+
+    // The next packet of any stream; AVERROR_EOF at the end of the file.
+    int read_packet(AVPacket* packet);
+    // Whether a read met the end of the file.
+    bool read_to_end() const { return read_to_end_; }
+    // Reads and decodes until the next picture of the video stream is in `frame`, stamped
+    // with its best-effort timestamp: 1 then, 0 when the stream has no picture left (`frame`
+    // untouched), or a negative code. The end of the file releases the pictures the decoder
+    // still holds.
+    int next_picture(AVFrame* frame);
+    // Moves back to the key picture at or before `seconds` of the video stream and forgets
+    // what the decoders hold.
+    void seek(float seconds);
+
+  private:
+    InputFormatPtr container_;
+    VideoDecoder video_;
+    CodecContextPtr audio_;
+    int video_index_ = -1;
+    int audio_index_ = -1;
+    bool still_ = false;
+    bool read_to_end_ = false;
+};
+
+}  // namespace orbv

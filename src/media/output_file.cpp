@@ -1,0 +1,146 @@
+#include "media/output_file.h"
+
+#include <cmath>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+}
+
+namespace orbv {
+
+namespace {
+
+// The encoder settings of the video stream, in the order the stream's parameters are set.
+void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_id,
+                       const AVCodecContext* source, const AVRational source_tb, int threads) {
+    enc->codec_id = static_cast<AVCodecID>(codec_id);
+    // The source bit rate scaled by the ratio of picture areas.
+    enc->bit_rate = static_cast<int64_t>(std::floor(
+        static_cast<double>(enc->width) / source->width * static_cast<double>(source->bit_rate) *
+        (static_cast<double>(enc->height) / source->height)));
+    if (codec_id == AV_CODEC_ID_H264) {
+        // One picture per 1001 ticks of the source's clock. The encoder reads frame timestamps
+        // in its own time base, so it gets the source's clock and the frame rate is stated.
+        enc->time_base = source_tb;
+        enc->framerate = AVRational{source_tb.den, 1001};
+        enc->pix_fmt = AV_PIX_FMT_YUV420P;
+        enc->thread_count = threads;
+    } else {
+        enc->time_base = AVRational{1001, source_tb.den};
+        if (codec_id == AV_CODEC_ID_MJPEG) {
+            enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        } else {
+            enc->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+        }
+    }
+}
+
+}  // namespace
+
+int OutputFile::create(const char* path, const char* fallback) {
+    close();
+    AVFormatContext* raw = nullptr;
+    int ret = avformat_alloc_output_context2(&raw, nullptr, nullptr, path);
+    if (raw == nullptr && fallback != nullptr) {
+        ret = avformat_alloc_output_context2(&raw, nullptr, fallback, path);
+    }
+    if (raw == nullptr) return ret < 0 ? ret : AVERROR(ENOMEM);
+    container_.reset(raw);
+    // The image muxer would read a '%d' in the path as a sequence pattern and write another
+    // file: a picture goes to exactly the given path. Other muxers have no such option, and
+    // the private data of a muxer without an option class (srt, for one) is no AVClass object.
+    if (raw->oformat->priv_class != nullptr && raw->priv_data != nullptr) {
+        av_opt_set_int(raw->priv_data, "update", 1, 0);
+    }
+    return 0;
+}
+
+int32_t OutputFile::new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
+                               MediaError& error) {
+    out->codec = avcodec_find_encoder(codec_id);
+    if (out->codec == nullptr) {
+        error.set_message("%s", no_encoder);
+        return AVERROR_EXIT;
+    }
+    out->stream = avformat_new_stream(container_.get(), nullptr);
+    if (out->stream == nullptr) {
+        error.set_message("Could not allocate stream\n");
+        return AVERROR_EXIT;
+    }
+    out->encoder.reset(avcodec_alloc_context3(out->codec));
+    if (!out->encoder) return error.set(AVERROR(ENOMEM));
+    out->stream->id = static_cast<int>(container_->nb_streams) - 1;
+    return 0;
+}
+
+int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream* into,
+                                MediaError& error) {
+    int ret = avcodec_open2(made->encoder.get(), made->codec, nullptr);
+    if (ret >= 0)
+        ret = avcodec_parameters_from_context(made->stream->codecpar, made->encoder.get());
+    if (ret < 0) return error.set(ret);
+    *into = EncodedStream(container_.get(), made->stream, std::move(made->encoder), interleaved);
+    return 0;
+}
+
+int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
+                                     const AVCodecContext* source, const AVStream* source_stream,
+                                     int threads, MediaError& error) {
+    if (!container_ || source_stream == nullptr || source == nullptr || source->width <= 0 ||
+        source->height <= 0) {
+        return error.set(AVERROR(EINVAL));
+    }
+    NewStream made;
+    const int32_t ret =
+        new_stream(static_cast<AVCodecID>(codec_id), "Colud not finde encoder", &made, error);
+    if (ret < 0) return ret;
+    AVCodecContext* enc = made.encoder.get();
+    enc->width = width;
+    enc->height = height;
+    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, threads);
+    if (codec_id == AV_CODEC_ID_H264) made.stream->time_base = source_stream->time_base;
+    if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    return open_stream(&made, true, &video_, error);
+}
+
+int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
+                                     MediaError& error) {
+    if (!container_ || source == nullptr) return error.set(AVERROR(EINVAL));
+    NewStream made;
+    int32_t ret = new_stream(AV_CODEC_ID_PCM_S16LE, "Colud not find encoder", &made, error);
+    if (ret < 0) return ret;
+    AVCodecContext* enc = made.encoder.get();
+    enc->sample_fmt = made.codec->sample_fmts ? made.codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    enc->codec_id = AV_CODEC_ID_PCM_S16LE;
+    enc->sample_rate = source->sample_rate;
+    enc->bit_rate = bit_rate != 0 ? bit_rate : source->bit_rate;
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
+    if (ret < 0) return error.set(ret);
+    made.stream->time_base = AVRational{1, source->sample_rate};
+    enc->time_base = made.stream->time_base;
+    return open_stream(&made, false, &audio_, error);
+}
+
+int OutputFile::open_file(const char* path) {
+    if (!container_) return AVERROR(EINVAL);
+    if (format()->flags & AVFMT_NOFILE) return 0;
+    return avio_open(&container_->pb, path, AVIO_FLAG_WRITE);
+}
+
+int OutputFile::write_header() {
+    return container_ ? avformat_write_header(container_.get(), nullptr) : AVERROR(EINVAL);
+}
+
+int OutputFile::write_trailer() {
+    return container_ ? av_write_trailer(container_.get()) : AVERROR(EINVAL);
+}
+
+void OutputFile::close() {
+    video_ = EncodedStream();
+    audio_ = EncodedStream();
+    container_.reset();  // closes the file unless the muxer writes none, frees the streams
+}
+
+}  // namespace orbv

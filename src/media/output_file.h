@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+
+#include "media/encoded_stream.h"
+#include "media/media_error.h"
+#include "util/ffmpeg_ptr.h"
+
+namespace orbv {
+
+// The one output of the media object: a container opened by name, its video and sound
+// streams with their encoders, the file with its header and trailer. The writers go through
+// it in this order: create, add the streams, open_file, write_header, frames per stream,
+// write_trailer; close on every return.
+class OutputFile {
+  public:
+    // Allocates the container, FFmpeg choosing the muxer from the name, or the muxer named
+    // `fallback` (may be null) when the name tells none. 0 or a negative code.
+    int create(const char* path, const char* fallback);
+    bool is_open() const { return container_ != nullptr; }
+    AVFormatContext* container() const { return container_.get(); }
+    const AVOutputFormat* format() const { return container_->oformat; }
+
+    // The video stream: `codec_id` at width x height, its bit rate the source decoder's scaled
+    // by the ratio of picture areas. H.264 takes the source stream's clock and a picture per
+    // 1001 ticks of it (`threads` encoder threads, 0: the encoder's choice); other codecs a
+    // time base of 1001 over the source clock's denominator. 0 or a negative code with
+    // `error` describing it.
+    int32_t add_video_stream(int32_t codec_id, int32_t width, int32_t height,
+                             const AVCodecContext* source, const AVStream* source_stream,
+                             int threads, MediaError& error);
+    // The sound stream: 16-bit PCM stereo at the source's sample rate, at `bit_rate` (0: the
+    // source's). 0 or a negative code with `error` describing it.
+    int32_t add_audio_stream(int32_t bit_rate, const AVCodecContext* source, MediaError& error);
+    EncodedStream& video() { return video_; }
+    EncodedStream& audio() { return audio_; }
+
+    // Opens the file for writing unless the muxer writes none. 0 or a negative code.
+    int open_file(const char* path);
+    int write_header();
+    int write_trailer();
+    // Releases encoders, streams, file and container; safe at any time and more than once.
+    void close();
+
+  private:
+    // A stream being added: its encoder, the stream in the container and the encoder's context.
+    struct NewStream {
+        const AVCodec* codec = nullptr;
+        AVStream* stream = nullptr;
+        CodecContextPtr encoder;
+    };
+    // The encoder of `codec_id` (else the fixed message `no_encoder`), a new stream numbered by
+    // its position, and a fresh context; AVERROR_EXIT for the fixed failures.
+    int32_t new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
+                       MediaError& error);
+    // Opens the encoder set up in `made` and gives the stream its parameters.
+    int32_t open_stream(NewStream* made, bool interleaved, EncodedStream* into, MediaError& error);
+
+    OutputFormatPtr container_;
+    EncodedStream video_;
+    EncodedStream audio_;
+};
+
+}  // namespace orbv

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+
+#include "media/encoded_stream.h"
+#include "media/media_error.h"
+#include "util/ffmpeg_ptr.h"
+
+namespace orbv {
+
+// Sound on its way out: each frame the source decoder gives inside a time window is converted
+// by the resampler into the output's sample format and appended to a FIFO, which is cut into
+// frames of the encoder's size for the output's sound stream. The FIFO decouples the
+// decoder's frame sizes from the encoder's. Failures are described in the media object's error.
+class SoundPipeline {
+  public:
+    explicit SoundPipeline(MediaError& error) : error_(error) {}
+
+    // Connects the source's sound decoder and stream to the output's sound stream through a
+    // new resampler (channel counts, rate and format; no layouts). 0, -1 when no resampler
+    // could be made, or FFmpeg's code.
+    int32_t init_swr_context(AVCodecContext* decoder, const AVStream* stream, EncodedStream* out);
+    // The FIFO in the encoder's format, room for one sample to begin with.
+    int32_t init_audio_fifo();
+    // With a count of 0 or more, decoded sound beyond that many samples of the output is not
+    // stored, and reaching it ends the window (sets the past-end flag).
+    void limit_samples(int64_t count) { sample_limit_ = count; }
+
+    // Decodes one packet (null: the end of the stream) and stores the frames inside the window
+    // of start to end seconds (0 or less: from the beginning, to 9999 s). A frame past the end
+    // sets *past_end; a stored frame clears it. 0 or a negative code.
+    int32_t decode_audio_to_fifo(AVPacket* packet, int32_t* past_end, float start, float end);
+    // Encodes the next frame of the encoder's size (the rest, if less) from the FIFO.
+    int32_t encode_audio_from_fifo();
+    // Decodes one packet into the FIFO and encodes whole frames of `frame_size` samples; once
+    // the window is passed, the FIFO is emptied, the last frame shorter. Releases the
+    // packet's data in every case. 0 or a negative code.
+    int32_t write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size, float start,
+                               float end);
+    // At the end of the sound: unless the window was passed, what the decoder still holds goes
+    // through the window into the FIFO; then the FIFO's rest and the encoder's last packets
+    // are written.
+    int32_t drain(int32_t* past_end, float start, float end);
+
+    // The encoder's frame size, 1000 when it states none, 0 without a connected output.
+    int32_t frame_size() const;
+    int fifo_size() const;
+    // Forgets the output, the resampler, the FIFO, the sample count and the limit.
+    void reset();
+
+  private:
+    int32_t store(AVFrame* decoded, int32_t* past_end, float start, float end);
+    int32_t convert_into_fifo(AVFrame* decoded, int32_t* past_end);
+    int32_t receive_all(AVFrame* frame, int32_t* past_end, float start, float end);
+    int32_t out_of_memory(const char* message);
+
+    MediaError& error_;
+    AVCodecContext* decoder_ = nullptr;  // the source's, not owned
+    const AVStream* stream_ = nullptr;   // the source's sound stream
+    EncodedStream* out_ = nullptr;       // the output's sound stream
+    SwrContextPtr swr_;
+    AudioFifoPtr fifo_;
+    // What the resampler was set up to read; a decoded frame that differs is refused.
+    int in_channels_ = 0;
+    int in_format_ = -1;
+    int64_t next_pts_ = 0;  // in samples, of the next frame handed to the encoder
+    int64_t sample_limit_ = -1;
+};
+
+}  // namespace orbv
