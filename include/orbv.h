@@ -19,6 +19,12 @@
 
 #include <stdint.h>
 
+/* The version of this interface; liborbv.so.MAJOR is its soname. The build reads these
+ * three lines, so they are the one place the version is set. */
+#define ORBV_VERSION_MAJOR 0
+#define ORBV_VERSION_MINOR 1
+#define ORBV_VERSION_PATCH 0
+
 #if defined(__GNUC__)
 #define ORBV_API __attribute__((visibility("default")))
 #else

@@ -4,8 +4,10 @@ namespace orbv {
 
 enum LogLevel { LOG_TRACE = 1, LOG_ERROR = 3 };
 
-// Writes one line to standard error: the formatted text and a newline, nothing else.
-// The level names the severity for the reader of the code; it does not change the output.
+// Writes one line to standard error: the formatted text and a newline, nothing else, and
+// returns what writing the newline returned. The host may quiet it with the environment
+// variable ORBV_LOG: "error" keeps only LOG_ERROR lines, "none" drops every line (result 0);
+// unset or "all" writes every line. The level changes nothing else in the output.
 int log_message(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // A text that may be absent, for %s: absent texts print as (null) on every C library.

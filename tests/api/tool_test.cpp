@@ -1,16 +1,8 @@
-// The orbv host tool: loads the library with dlopen, shows the documents (an export as a
-// progress bar, which Ctrl-C cancels) and exits with 0 only when the call ended in state done.
-#include <fcntl.h>
+// The orbv tool and the sample-shot maker as a user drives them: a table of invocations, run in
+// order in one directory, with their exit status and regular expressions for all they print.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,228 +10,101 @@
 #include "support/test_support.h"
 
 using orbv_test::read_file;
-using orbv_test::TempDir;
-using orbv_test::write_file;
 
 namespace {
 
-struct Result {
+const char kAny[] = "[\\s\\S]*";
+const char kUsageError[] = "orbv: [^\n]* \\(orbv --help shows the usage\\)\n";
+const std::string kBar0 = "\\[\\.{30}\\]   0%", kBar100 = "\\[#{30}\\] 100%";
+
+// Commands see $ORBV, $MAKER, 30-frame movies $M1 $M2 and stills $S1 $S2, and no ORBV_LOG but
+// the row's; "TTY " runs one on a pseudo-terminal through script(1).
+struct Row {
+    std::string command;
     int status;
-    std::string out;
-};
-
-// Runs the tool with arguments (already quoted) and environment settings, capturing standard
-// output only: the library's log goes to standard error.
-Result tool(const std::string& args, const std::string& env = "") {
-    const std::string command = env + " '" ORBV_BINARY_DIR "/bin/orbv' " + args + " 2>/dev/null";
-    Result r{-1, ""};
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), pipe)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::string quoted(const std::string& path) { return "'" + path + "'"; }
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// A 30-frame sample shot, made once for the export tests.
-const orbv_sample::Shot& thirty_frames() {
-    static TempDir dir;
-    static const orbv_sample::Shot shot = [] {
-        orbv_sample::ShotOptions options;
-        options.frames = 30;
-        return orbv_sample::make_shot(dir.path(), options);
-    }();
-    return shot;
-}
-
-// The tool started with its standard output on a pipe that the test reads line by line.
-class RunningTool {
-  public:
-    explicit RunningTool(std::vector<std::string> args) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        args.insert(args.begin(), ORBV_BINARY_DIR "/bin/orbv");
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, STDERR_FILENO);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = ::fdopen(fds[0], "r");
-    }
-    ~RunningTool() {
-        if (out_ != nullptr) std::fclose(out_);
-        if (pid_ > 0 && !reaped_) {
-            ::kill(pid_, SIGKILL);
-            wait();
-        }
-    }
-    pid_t pid() const { return pid_; }
-    // The next line without its line feed; false at the end of the output.
-    bool next_line(std::string* line) {
-        char* buf = nullptr;
-        size_t size = 0;
-        const ssize_t n = out_ != nullptr ? ::getline(&buf, &size, out_) : -1;
-        if (n > 0) line->assign(buf, buf[n - 1] == '\n' ? n - 1 : n);
-        std::free(buf);
-        return n > 0;
-    }
-    // Exit status, -1 when the tool did not exit by itself.
-    int wait() {
-        int raw = 0;
-        if (::waitpid(pid_, &raw, 0) != pid_) return -1;
-        reaped_ = true;
-        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    FILE* out_ = nullptr;
-    bool reaped_ = false;
+    std::string out, err, env = "";
 };
 
 }  // namespace
 
-TEST(Tool, JsonPrintsEachDocumentAsOneLine) {
-    TempDir dir;
-    const std::string missing = dir.file("missing.mov");
-    Result r = tool("--json analyze " + quoted(missing));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
-              "{\"errnum\":\"10000\",\"errstr\":\"Input file not exiists\","
-              "\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"" +
-                  missing + "\"}\n");
-
-    r = tool("audio " + quoted(missing) + " " + quoted(dir.file("a.wav")) + " --json");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out.find("{\"errnum\":\"20000\""), 0u) << r.out;
-
-    write_file(dir.file("1.mov"), "x");
-    r = tool("--json export " + quoted(dir.file("1.mov")) + " " + quoted(missing) + " " +
-             quoted(dir.file("o.mov")) + " --width 1920 --height 960 --offsets1 1,2,3 --end1 -1");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("\"errstr\":\"Input file2 not exiists\""), std::string::npos) << r.out;
-}
-
-TEST(Tool, SummaryNamesTheStateAndEveryField) {
-    TempDir dir;
-    write_file(dir.file("clip.png"), "x");
-    const Result r = tool("analyze " + quoted(dir.file("clip.png")));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out,
-              "failed: 10001 Not Movie & JPEG\n  api_errnum: -1\n  api_errstr: \n"
-              "  movie_path: " +
-                  dir.file("clip.png") + "\n");
-}
-
-TEST(Tool, AnalysisSummaryLeadsWithWhatTheFileIsAndWritesTheThumbnail) {
-    TempDir dir;
-    const orbv_sample::CameraInfo camera;
-    const std::string still = dir.file("shot.jpg");
-    orbv_sample::write_still(still, orbv_sample::Picture(320, 320, 100), &camera);
-    const std::string thumbnail = dir.file("thumb.jpg");
-    const Result r =
-        tool("analyze " + quoted(still) + " --thumbnail " + quoted(thumbnail) + " --width 160");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.find("done: JPEG 320 x 320, "), 0u) << r.out;
-    EXPECT_NE(r.out.find(" frames, target\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\n  isTarget: yes\n  createdThumbnail: yes\n"), std::string::npos)
-        << r.out;
-    EXPECT_FALSE(read_file(thumbnail).empty());
-}
-
-TEST(Tool, Freesize) {
-    TempDir dir;
-    Result r = tool("--json freesize " + quoted(dir.path()));
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.find("{\"free_bytes\":"), 0u) << r.out;
-    r = tool("freesize " + quoted(dir.file("no-dir/x")));
-    EXPECT_EQ(r.status, 1);
-}
-
-TEST(Tool, RefusesWhatItDoesNotUnderstand) {
-    for (const char* args : {"", "frobnicate x", "analyze", "analyze a b", "analyze a --width x",
-                             "export a b", "export a b c --offsets1 1,2", "export a b c --yaw",
-                             "audio a b --bit-rate 12k", "freesize", "analyze a --nope"}) {
-        EXPECT_EQ(tool(args).status, 2) << args;
+TEST(Tool, InvocationsAndWhatTheyPrint) {
+    orbv_test::TempDir dir;
+    orbv_sample::ShotOptions options;
+    options.frames = 30;
+    options.name = "m";
+    const orbv_sample::Shot movies = orbv_sample::make_shot(dir.path(), options);
+    options.stills = true;
+    options.name = "s";
+    const orbv_sample::Shot stills = orbv_sample::make_shot(dir.path(), options);
+    const std::string date = " --datetime '2024:05:17 10:30:00'";
+    const std::vector<Row> rows = {
+        {"$ORBV --help", 0, "Usage: orbv [\\s\\S]*--y-rotation DEG[\\s\\S]*", ""},
+        {"$MAKER --width 1441 --dir .", 2, "",
+         "orbv-sample-shot: cannot render lens pictures 1441 pixels wide\n"},
+        // Usage errors before any call; --height defaults to half the width (1002 / 2 is odd).
+        {"$ORBV export $S1 $S2 p.jpg --width 961", 2, "", kUsageError},
+        {"$ORBV export $S1 $S2 p.jpg --width 1002", 2, "", kUsageError},
+        {"$ORBV export $S1 $S2 p.jpg --height -4", 2, "", kUsageError},
+        {"$ORBV export $S1 $S2 p.jpg --audio-input 2", 2, "", kUsageError},
+        {"$ORBV export $S1 $S2 p.jpg --band none.png", 2, "", kUsageError},
+        {"$ORBV export $S1 $S2 p.jpg --datetime 2024-05-17T10:30", 2, "", kUsageError},
+        // Existing outputs stay untouched without -y: the later rows read these inputs.
+        {"$ORBV export $S1 $S2 $S1", 2, "", "orbv: [^\n]* exists already \\(-y replaces it\\)\n"},
+        {"$ORBV audio $M1 $M2", 2, "", "orbv: [^\n]* exists already \\(-y replaces it\\)\n"},
+        {"$ORBV analyze $S1 --thumbnail $S2", 2, "", "orbv: [^\n]* exists already [^\n]*\n"},
+        // A still shows no frame fraction; the progress line ends at 100%.
+        {"$ORBV export $S1 $S2 p.jpg --width 960 --y-rotation 90" + date, 0, "",
+         kBar0 + "\n" + kBar100 + "\n", "ORBV_LOG=none"},
+        {"TTY $ORBV -y export $S1 $S2 p.jpg --width 960 --y-rotation 90" + date, 0,
+         "\r" + kBar0 + "\r" + kBar100 + " *\r\n", "", "ORBV_LOG=none"},
+        {"$ORBV -q export $S1 $S2 u.jpg --width 960" + date, 0, "", ""},
+        {"$ORBV -q export $S1 $S2 q.jpg --width 960 --yaw 90" + date, 0, "", ""},
+        {"$ORBV -v export $S1 $S2 v.jpg --width 960", 0, "", "\\[_ORBV_export\\][\\s\\S]*"},
+        {"$ORBV -y export $S1 $S2 v.jpg --width 960", 0, "", kBar0 + "\n" + kBar100 + "\n"},
+        {"$ORBV export $M1 $M2 p.mov --width 1440", 0, "",
+         kBar0 + " 0/30 frames\n\\[#{10}\\.{20}\\]  33% 10/30 frames, \\d+:\\d\\d left\n" +
+             "\\[#{20}\\.{10}\\]  66% 20/30 frames, \\d+:\\d\\d left\n" + kBar100 +
+             " 30/30 frames\n",
+         "ORBV_LOG=none"},
+        {"$ORBV audio $M1 a.wav", 0, "",
+         kBar0 + " 0/(\\d+) packets\n[\\s\\S]*" + kBar100 + " \\1/\\1 packets\n", "ORBV_LOG=none"},
+        // A cancel file that exists stops the export at its first report and takes the output.
+        {"$ORBV export $M1 $M2 c.mov --width 1440 --cancel-file $S1", 3, "",
+         kBar0 + " 0/30 frames\n[\\s\\S]*orbv: export cancelled\n", "ORBV_LOG=none"},
+        // One line on failure; --json gives every callback with its state.
+        {"$ORBV export none.mov $M2 x.mov", 1, "",
+         "orbv: export failed: Input file1 not exiists\n"},
+        {"$ORBV export $M1 $M2 x.mp4 --width 960", 1, "",
+         kBar0 + " 0/30 frames\norbv: export failed: Could not write video: Invalid argument\n",
+         "ORBV_LOG=none"},
+        {"$ORBV --json analyze none.mov", 1,
+         "\\{\"state\":4,\"document\":\\{\"errnum\":\"10000\",\"errstr\":\"Input file not "
+         "exiists\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"none.mov\"\\}\\}\n",
+         "orbv: analyze failed: Input file not exiists\n"},
+        {"$ORBV --json export $S1 $S2 j.jpg --width 960", 0,
+         "\\{\"state\":0,\"document\":\\{\"movie_path1\":[^\n]*,\"frame_count\":0\\}\\}\n"
+         "\\{\"state\":2,\"document\":\\{\"movie_path1\":[^\n]*\\}\\}\n",
+         ""},
+    };
+    const std::string setup = "cd " + dir.path() +
+                              " && unset ORBV_LOG && ORBV=" ORBV_BINARY_DIR
+                              "/bin/orbv MAKER=" ORBV_BINARY_DIR "/bin/orbv-sample-shot M1=" +
+                              movies.lens1 + " M2=" + movies.lens2 + " S1=" + stills.lens1 +
+                              " S2=" + stills.lens2 + " && ";
+    for (const Row& row : rows) {
+        const bool tty = row.command.compare(0, 4, "TTY ") == 0;
+        const std::string command =
+            tty ? "script -qec \"" + row.command.substr(4) + "\" /dev/null" : row.command;
+        int status = -1;
+        const std::string out = orbv_test::run_command(
+            setup + row.env + " " + command + " 2>" + dir.file("stderr"), &status);
+        const std::string err = read_file(dir.file("stderr"));
+        EXPECT_EQ(status, row.status) << row.command << "\n" << out << err;
+        EXPECT_TRUE(std::regex_match(out, std::regex(row.out))) << row.command << "\n" << out;
+        EXPECT_TRUE(std::regex_match(err, std::regex(row.err))) << row.command << "\n" << err;
     }
-    EXPECT_EQ(tool("--help").status, 0);
-}
-
-TEST(Tool, ReportsAMissingLibrary) {
-    EXPECT_EQ(tool("freesize .", "ORBV_LIBRARY=/nonexistent/liborbv.so").status, 1);
-    EXPECT_EQ(tool("freesize .", "ORBV_LIBRARY='" ORBV_LIBRARY_FILE "'").status, 0);
-}
-
-TEST(Tool, ExportShowsTheProgressBarOneLineAReport) {
-    TempDir dir;
-    const orbv_sample::Shot& shot = thirty_frames();
-    const std::string out = dir.file("pano.mov");
-    const Result r = tool("export " + quoted(shot.lens1) + " " + quoted(shot.lens2) + " " +
-                          quoted(out) + " --width 1440 --height 720");
-    EXPECT_EQ(r.status, 0);
-    const std::vector<std::string> lines = lines_of(r.out);
-    ASSERT_EQ(lines.size(), 8u) << r.out;
-    // Not a terminal: no redrawing, one line for the start and for each progress report.
-    EXPECT_EQ(lines[0], "[..............................] 0/30 frames");
-    EXPECT_TRUE(
-        std::regex_match(lines[1], std::regex(R"(\[#{10}\.{20}\] 10/30 frames, \d+:\d\d left)")))
-        << lines[1];
-    EXPECT_TRUE(
-        std::regex_match(lines[2], std::regex(R"(\[#{20}\.{10}\] 20/30 frames, \d+:\d\d left)")))
-        << lines[2];
-    EXPECT_EQ(lines[3], "[##############################] 30/30 frames");
-    EXPECT_EQ(lines[4], "done");
-    EXPECT_EQ(lines[5], "  movie_path1: " + shot.lens1);
-    EXPECT_EQ(lines[6], "  movie_path2: " + shot.lens2);
-    EXPECT_EQ(lines[7], "  export_path: " + out);
-    EXPECT_TRUE(std::filesystem::exists(out));
-}
-
-TEST(Tool, CtrlCDuringAnExportCancelsItAndLeavesNoFile) {
-    TempDir dir;
-    const orbv_sample::Shot& shot = thirty_frames();
-    const std::string out = dir.file("pano.mov");
-    RunningTool running(
-        {"export", shot.lens1, shot.lens2, out, "--width", "1440", "--height", "720"});
-    ASSERT_GT(running.pid(), 0);
-    std::string line, all;
-    bool interrupted = false;
-    while (running.next_line(&line)) {
-        all += line + "\n";
-        // At the first progress report twenty pairs remain: Ctrl-C now is noticed at the next.
-        if (!interrupted && line.find(" 10/30 frames") != std::string::npos) {
-            ASSERT_EQ(::kill(running.pid(), SIGINT), 0);
-            interrupted = true;
-        }
-    }
-    EXPECT_TRUE(interrupted) << all;
-    EXPECT_EQ(running.wait(), 3) << all;
-    EXPECT_NE(all.find("\ncancelled: 39999 Canceled\n"), std::string::npos) << all;
-    EXPECT_EQ(all.find("30/30 frames"), std::string::npos) << all;
-    EXPECT_FALSE(std::filesystem::exists(out));
-    // The tool's own cancel file goes with it.
-    const std::string cancel_file =
-        (std::filesystem::temp_directory_path() / ("orbv-cancel-" + std::to_string(running.pid())))
-            .string();
-    EXPECT_FALSE(std::filesystem::exists(cancel_file));
+    // --yaw is the old name of --y-rotation, and the rotation reaches the panorama.
+    EXPECT_EQ(read_file(dir.file("q.jpg")), read_file(dir.file("p.jpg")));
+    EXPECT_NE(read_file(dir.file("u.jpg")), read_file(dir.file("p.jpg")));
+    EXPECT_FALSE(orbv_test::exists(dir.file("x.mov")) || orbv_test::exists(dir.file("c.mov")));
 }

@@ -1,330 +1,244 @@
-// The validation steps of the three front ends, seen by a host through the C interface: which
-// check comes first, the exact documents, and what happens to existing output files.
-#include <fcntl.h>
+// Every failure a front end reports before or around its work, seen by a host: the exact document,
+// one callback, a return of 0, inputs untouched, and an earlier file at the output's name kept or
+// removed as the interface says.
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
-#include "orbv.h"
+#include "support/export_call.h"
+#include "support/fixtures.h"
 #include "support/test_support.h"
-
-using orbv_test::read_file;
-using orbv_test::Recorder;
-using orbv_test::TempDir;
-using orbv_test::write_file;
 
 namespace {
 
-std::string analysis_error(const std::string& code, const std::string& message,
-                           const std::string& movie) {
-    return "{\"errnum\":\"" + code + "\",\"errstr\":\"" + message +
-           "\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"" + movie + "\"}";
-}
+using namespace orbv_test;
 
-std::string audio_error(const std::string& code, const std::string& message,
-                        const std::string& movie, const std::string& audio) {
-    return "{\"errnum\":\"" + code + "\",\"errstr\":\"" + message +
-           "\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"" + movie +
-           "\",\"audio_path\":\"" + audio + "\"}";
-}
+struct Case {
+    std::string what;
+    char family;                // of the call, as call_family takes it
+    std::string in1, in2, out;  // out: the thumbnail, the sound or the panorama
+    std::string code, errstr, api_errnum = "-1", api_errstr = "";  // api_errnum "*": any < 0
+    // An earlier file at `out`: 1 the call, failing before it opens its output, leaves it as it
+    // was; 0 it is gone or as it was, never left changed; -1 none written.
+    int earlier = -1;
+    int32_t width = 64, height = 32;
+};
 
-std::string export_error(const std::string& code, const std::string& message,
-                         const std::string& in1, const std::string& in2, const std::string& out) {
-    return "{\"errnum\":\"" + code + "\",\"errstr\":\"" + message +
-           "\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path1\":\"" + in1 +
-           "\",\"movie_path2\":\"" + in2 + "\",\"export_path\":\"" + out + "\"}";
-}
-
-int32_t run_export(const char* in1, const char* in2, const char* out, ProgressCallback cb) {
-    return ORBV_export(in1, in2, out, nullptr, 3840, 1920, 0, 0.0f, 0.0f, -99999999, -99999999,
-                       -99999999, -99999999, -99999999, -99999999, 0.0f, 0.0f, -1.0f, -1.0f, 0,
-                       "2017:05:01 10:20:30", nullptr, cb);
-}
-
-// /proc reports no free blocks; as root its top directory passes the write-permission check,
-// which makes it a volume that is "writable" and full. "" when this machine does not offer it.
+// /proc has no free blocks and, as root, passes the write-permission check: a full volume.
 std::string full_volume() {
     struct statvfs vfs;
-    if (::statvfs("/proc", &vfs) != 0 || vfs.f_bfree != 0) return "";
-    if (::access("/proc", W_OK) != 0) return "";
-    return "/proc";
+    const bool full = ::statvfs("/proc", &vfs) == 0 && vfs.f_bfree == 0;
+    return full && ::access("/proc", W_OK) == 0 ? "/proc" : "";
 }
 
-// A sparse file: it claims `size` bytes without taking them from the volume.
-void make_sparse(const std::string& path, int64_t size) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, size), 0);
-    ::close(fd);
+std::string still(const std::string& name, int width, int height) {
+    const orbv_sample::CameraInfo camera;
+    orbv_sample::write_still(fixture_file(name), orbv_sample::Picture(width, height, 120), &camera);
+    return fixture_file(name);
+}
+
+std::vector<Case> cases(const TempDir& dir) {
+    const std::string missing = dir.file("say \"hi\" \\ clip.mov"), nodir = dir.file("no-dir/o");
+    const std::string ro = unwritable_directory(), full = full_volume();
+    const std::string text = dir.file("clip.mov"), empty = dir.file("empty.jpg");
+    write_file(text, "not a movie, only some text");
+    write_file(empty, "");
+    auto sound = [](const std::string& name, orbv_sample::Sound s) {
+        return shot(name, 3, false, [s](auto& o) { o.lens_width = 64, o.sound = s; }).lens1;
+    };
+    const std::string silent = sound("silent", orbv_sample::Sound::None);
+    const std::string pcm = sound("pcm", orbv_sample::Sound::Pcm);
+    const orbv_sample::Shot& s = shot("still", 1, true);
+    const std::string avi = dir.file("clip.avi"), big = dir.file("big.mov");
+    write_file(avi, "RIFF");
+    struct statvfs vfs;
+    EXPECT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
+    write_file(big, "");
+    std::filesystem::resize_file(big, 2 * vfs.f_bfree * vfs.f_frsize);  // sparse: takes nothing
+    const std::string clip = dir.file("c.mov");  // a movie with sound, with two more names
+    std::filesystem::copy_file(pcm, clip);
+    std::filesystem::create_symlink(clip, dir.file("link.mov"));
+    std::filesystem::create_hard_link(clip, dir.file("hard.mov"));
+    const std::string in1 = dir.file("in1.jpg"), link = dir.file("link.jpg");
+    std::filesystem::copy_file(s.lens1, in1);
+    std::filesystem::create_symlink(s.lens2, link);
+    const std::string bad = "Invalid data found when processing input", invalid = "-1094995529";
+    const std::string sizes = "[_ORBV_export_analyze]:size error ";
+    const std::string analyze = "[_ORBV_export_analyze]:analyze error";
+
+    std::vector<Case> c = {
+        {"missing input first", '1', missing, "", nodir, "10000", "Input file not exiists"},
+        {"missing input, thumbnail kept", '1', missing, "", dir.file("t.jpg"), "10000",
+         "Input file not exiists", "-1", "", 1},
+        {"thumbnail directory missing", '1', text, "", nodir, "10003", "tumbnail not writable"},
+        {"thumbnail names the input", '1', in1, "", in1, "10003", "tumbnail not writable"},
+        {"thumbnail links to the input", '1', s.lens2, "", link, "10003", "tumbnail not writable"},
+        {"text movie", '1', text, "", dir.file("t.jpg"), "10001", "Could Not open file", invalid,
+         bad, 1},
+        {"thumbnail muxer refuses a picture", '1', s.lens1, "", dir.file("t.flac"), "19999",
+         "Could Not Write Thumbnail", "*", "", 0},
+        {"missing movie, audio kept", '2', missing, "", dir.file("out \"1\".wav"), "20000",
+         "Input file not exiists", "-1", "", 1},
+        {"missing movie, null audio", '2', missing, "", kNull, "20000", "Input file not exiists"},
+        {"audio directory missing", '2', text, "", nodir, "20003", "audio not writable"},
+        {"audio names its movie", '2', clip, "", clip, "20003", "audio not writable"},
+        {"audio names its movie through ./", '2', clip, "", dir.path() + "/./c.mov", "20003",
+         "audio not writable"},
+        {"audio links to its movie", '2', clip, "", dir.file("link.mov"), "20003",
+         "audio not writable"},
+        {"audio is a hard link of its movie", '2', clip, "", dir.file("hard.mov"), "20003",
+         "audio not writable"},
+        {"no sound stream", '2', silent, "", dir.file("a.wav"), "20001",
+         "Movie Has No Audio Stream!!", "0", "", 1},
+        {"no sound stream before null audio", '2', silent, "", kNull, "20001",
+         "Movie Has No Audio Stream!!", "0"},
+        {"null audio", '2', pcm, "", kNull, "20001", "Audio Path is NULL!!"},
+        {"text movie", '2', text, "", dir.file("a.wav"), "20001", "Cold Not Open File", invalid,
+         bad, 1},
+        {"container without PCM", '2', pcm, "", dir.file("a.mp4"), "29999",
+         "Colud Not Write Audio!!", "-22", "Invalid argument", 0},
+        {"container unknown", '2', pcm, "", dir.file("a.unknownext"), "29999",
+         "Colud Not Write Audio!!", "*", "", 0},
+        {"both inputs missing", '3', missing, missing + "2", dir.file("o.mov"), "30000",
+         "Input file1 not exiists", "-1", "", 1},
+        {"input 2 missing", '3', text, missing, dir.file("o.mov"), "30000",
+         "Input file2 not exiists", "-1", "", 1},
+        {"missing input before output", '3', text, missing, nodir, "30000",
+         "Input file2 not exiists"},
+        {"null output", '3', text, text, kNull, "30003", "export file not writable"},
+        {"output directory missing", '3', text, text, nodir, "30003", "export file not writable"},
+        {"output names an input", '3', in1, s.lens2, in1, "30003", "export file not writable"},
+        {"output links to an input", '3', in1, s.lens2, link, "30003", "export file not writable"},
+        {"inputs larger than the volume", '3', text, big, dir.file("o.mov"), "30004",
+         "disk is full", "-1", "", 1},
+        {"input 1 of neither kind", '3', avi, s.lens2, dir.file("o.mov"), "30001",
+         "Analyze Error InputFile1", "-1", analyze, 1},
+        {"input 2 of neither kind", '3', s.lens1, avi, dir.file("o.mov"), "30001",
+         "Analyze Error InputFile2", "-1", analyze, 1},
+        {"widths differ", '3', still("a.jpg", 1440, 1440), still("b.jpg", 1936, 1936),
+         dir.file("o.jpg"), "30001", "Movie/Image different width or height", "-1",
+         sizes + "width1:1440 width2:1936 height11440 height2:1936", 1},
+        {"heights differ", '3', s.lens1, still("c.jpg", 1440, 720), dir.file("o.jpg"), "30001",
+         "Movie/Image different width or height", "-1",
+         sizes + "width1:1440 width2:1440 height11440 height2:720", 1},
+        {"width not the camera's", '3', still("d.jpg", 2000, 2000), fixture_file("d.jpg"),
+         dir.file("o.jpg"), "30001", "Movie/Image width not in 3888 , 1936 , 1440", "-1",
+         sizes + "width:2000", 1},
+    };
+    // The panorama is 4:2:0: sizes without whole chroma planes are refused at the encoder.
+    for (const auto& [w, h] : {std::pair{1441, 720}, {1440, 721}, {0, 720}, {-1440, 720}}) {
+        c.push_back({"output " + std::to_string(w) + " x " + std::to_string(h), '3', s.lens1,
+                     s.lens2, dir.file("o.jpg"), "39999", "Could not write video", "-22",
+                     "Invalid argument", 0, w, h});
+    }
+    if (!ro.empty()) {
+        c.push_back({"thumbnail read-only", '1', text, "", ro + "/t.jpg", "10003",
+                     "tumbnail not writable"});
+        c.push_back(
+            {"audio read-only", '2', text, "", ro + "/a.wav", "20003", "audio not writable"});
+        c.push_back({"output read-only", '3', text, text, ro + "/o.mov", "30003",
+                     "export file not writable"});
+    }
+    if (!full.empty()) {
+        c.push_back(
+            {"thumbnail volume full", '1', empty, "", full + "/t.jpg", "10004", "disk is full"});
+        c.push_back({"audio volume full", '2', text, "", full + "/a.wav", "20004", "disk is full"});
+        c.push_back(
+            {"output volume full", '3', text, text, full + "/o.mov", "30004", "disk is full"});
+    }
+    for (const char* name : {"clip.png", "clip.mpeg", "clip", "clip.mov.bak"}) {
+        write_file(dir.file(name), "x");
+        c.push_back({name, '1', dir.file(name), "", dir.file("t.jpg"), "10001", "Not Movie & JPEG",
+                     "-1", "", 1});
+    }
+    return c;
+}
+
+// A file's bytes, or its size when it is the sparse one larger than the volume.
+std::string fingerprint(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    return !ec && size > (64 << 20) ? std::to_string(size) : read_file(path);
+}
+
+std::string paths_of(const Case& c) {
+    auto json = [](const char* key, const std::string& p) {
+        return "\"" + std::string(key) + "\":\"" + (p == kNull ? "" : escaped(p)) + "\"";
+    };
+    if (c.family == '1') return json("movie_path", c.in1);
+    if (c.family == '2') return json("movie_path", c.in1) + "," + json("audio_path", c.out);
+    return json("movie_path1", c.in1) + "," + json("movie_path2", c.in2) + "," +
+           json("export_path", c.out);
+}
+
+TEST(FrontEnds, EachFailureGivesItsOneDocument) {
+    TempDir dir;
+    for (const Case& c : cases(dir)) {
+        SCOPED_TRACE(std::string(1, c.family) + ": " + c.what);
+        if (c.earlier >= 0) write_file(c.out, "earlier");
+        const std::string in1 = fingerprint(c.in1), in2 = fingerprint(c.in2);
+        Recorder rec;
+        ExportArgs a{c.in1, c.in2, c.out};
+        a.width = c.width;
+        a.height = c.height;
+        const int64_t result = call_family(c.family, a, &Recorder::callback);
+        EXPECT_EQ(result, 0);
+        ASSERT_EQ(rec.records().size(), 1u);
+        const CallbackRecord r = rec.records()[0];
+        EXPECT_EQ(r.state, STATE_FAILED);
+        std::string api = c.api_errnum + ",\"api_errstr\":\"" + c.api_errstr;
+        if (c.api_errnum == "*") {
+            EXPECT_LT(std::stoll(json_field(r.document, "api_errnum")), 0) << r.document;
+            api = json_field(r.document, "api_errnum") + ",\"api_errstr\":\"" +
+                  json_field(r.document, "api_errstr");
+        }
+        EXPECT_EQ(r.document, "{\"errnum\":\"" + c.code + "\",\"errstr\":\"" + c.errstr +
+                                  "\",\"api_errnum\":" + api + "\"," + paths_of(c) + "}");
+        const bool kept = read_file(c.out) == "earlier";
+        EXPECT_TRUE(c.earlier < 0 || kept || (c.earlier == 0 && !exists(c.out))) << "earlier file";
+        EXPECT_TRUE(fingerprint(c.in1) == in1 && fingerprint(c.in2) == in2) << "an input changed";
+    }
+}
+
+// A document holds at most 10,239 characters: a path that fills it exactly keeps the closing brace,
+// one character more loses it, and an escaped path is cut wherever the limit falls.
+TEST(FrontEnds, DocumentsAreCutAt10239Characters) {
+    auto document = [](const std::string& path) {
+        Recorder rec;
+        ORBV_analyze_image(path.c_str(), nullptr, 0, 0, &Recorder::callback);
+        return rec.final_record().document;
+    };
+    const std::string shell = document("");  // the document of an empty path
+    auto expected = [&](const std::string& path) {
+        return (shell.substr(0, shell.size() - 2) + escaped(path) + "\"}").substr(0, 10239);
+    };
+    const std::string fits = "/" + std::string(10239 - shell.size() - 1, 'p');
+    EXPECT_EQ(document(fits), expected(fits));
+    EXPECT_EQ(document(fits).back(), '}');
+    EXPECT_EQ(document(fits + "p"), expected(fits + "p"));
+    EXPECT_EQ(document(fits + "p").size(), 10239u);
+    const std::string quotes = "/" + std::string(6000, '"');
+    EXPECT_EQ(document(quotes), expected(quotes));
+}
+
+// Null paths and a null callback are allowed, and the work is done without a callback; a callback
+// that throws does not unwind into the host through the library.
+TEST(FrontEnds, NullsAndAThrowingCallback) {
+    TempDir dir;
+    const std::string& still = shot("still", 1, true).lens1;
+    EXPECT_EQ(ORBV_analyze_image(nullptr, nullptr, 0, 0, nullptr), 0);
+    EXPECT_EQ(ORBV_get_audio(nullptr, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(run_export({kNull, kNull, kNull}, nullptr), 0);
+    EXPECT_EQ(ORBV_analyze_image(still.c_str(), dir.file("t.jpg").c_str(), 32, 0, nullptr), 0);
+    EXPECT_EQ(read_file(dir.file("t.jpg")).substr(0, 2), "\xFF\xD8");
+    ProgressCallback throwing = [](int32_t, const char*) { throw std::runtime_error("host"); };
+    EXPECT_NO_THROW(ORBV_analyze_image(still.c_str(), nullptr, 0, 0, throwing));
+    EXPECT_NO_THROW(
+        run_export({dir.file("1.mov"), dir.file("2.mov"), dir.file("o.mov")}, throwing));
 }
 
 }  // namespace
-
-// --- ORBV_analyze_image ---------------------------------------------------------------------
-
-TEST(AnalyzeValidation, MissingInputComesFirst) {
-    TempDir dir;
-    const std::string missing = dir.file("missing.mov");
-    Recorder rec;
-    EXPECT_EQ(ORBV_analyze_image(missing.c_str(), nullptr, 0, 0, &Recorder::callback), 0);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, analysis_error("10000", "Input file not exiists", missing));
-    EXPECT_EQ(rec.records().size(), 1u);
-
-    // Still first when the thumbnail location is bad too; the existing thumbnail stays.
-    write_file(dir.file("thumb.jpg"), "old thumbnail");
-    for (const std::string& thumb : {dir.file("no-dir/thumb.jpg"), dir.file("thumb.jpg")}) {
-        Recorder again;
-        ORBV_analyze_image(missing.c_str(), thumb.c_str(), 0, 1, &Recorder::callback);
-        EXPECT_EQ(again.final_record().document,
-                  analysis_error("10000", "Input file not exiists", missing));
-    }
-    EXPECT_EQ(read_file(dir.file("thumb.jpg")), "old thumbnail");
-}
-
-TEST(AnalyzeValidation, EscapesThePathInTheDocument) {
-    TempDir dir;
-    const std::string missing = dir.file("say \"hi\" \\ clip.mov");
-    Recorder rec;
-    ORBV_analyze_image(missing.c_str(), nullptr, 0, 0, &Recorder::callback);
-    EXPECT_EQ(rec.final_record().document,
-              analysis_error("10000", "Input file not exiists",
-                             dir.path() + "/say \\\"hi\\\" \\\\ clip.mov"));
-}
-
-TEST(AnalyzeValidation, ThumbnailLocationMustBeWritable) {
-    TempDir dir;
-    write_file(dir.file("clip.mov"), "not really a movie");
-    const std::string movie = dir.file("clip.mov");
-    {
-        Recorder rec;
-        ORBV_analyze_image(movie.c_str(), dir.file("no-dir/t.jpg").c_str(), 0, 0,
-                           &Recorder::callback);
-        EXPECT_EQ(rec.final_record().document,
-                  analysis_error("10003", "tumbnail not writable", movie));
-    }
-    const std::string read_only = orbv_test::unwritable_directory();
-    if (read_only.empty()) GTEST_SKIP() << "no read-only directory on this machine";
-    Recorder rec;
-    ORBV_analyze_image(movie.c_str(), (read_only + "/t.jpg").c_str(), 0, 0, &Recorder::callback);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, analysis_error("10003", "tumbnail not writable", movie));
-}
-
-TEST(AnalyzeValidation, ThumbnailVolumeNeedsMoreThan50MiB) {
-    const std::string full = full_volume();
-    if (full.empty()) GTEST_SKIP() << "no writable volume without free space on this machine";
-    TempDir dir;
-    write_file(dir.file("clip.jpg"), "x");
-    const std::string still = dir.file("clip.jpg");
-    Recorder rec;
-    ORBV_analyze_image(still.c_str(), (full + "/thumb.jpg").c_str(), 0, 0, &Recorder::callback);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, analysis_error("10004", "disk is full", still));
-}
-
-TEST(AnalyzeValidation, OtherNamesAreRefusedAndTheirThumbnailRemoved) {
-    TempDir dir;
-    for (const char* name : {"clip.png", "clip.mpeg", "clip", "clip.mov.bak"}) {
-        const std::string input = dir.file(name);
-        const std::string thumb = dir.file("thumb.jpg");
-        write_file(input, "x");
-        write_file(thumb, "stale thumbnail");
-        Recorder rec;
-        EXPECT_EQ(ORBV_analyze_image(input.c_str(), thumb.c_str(), 160, 1, &Recorder::callback), 0);
-        auto r = rec.final_record();
-        EXPECT_EQ(r.state, STATE_FAILED) << name;
-        EXPECT_EQ(r.document, analysis_error("10001", "Not Movie & JPEG", input));
-        EXPECT_EQ(read_file(thumb), "stale thumbnail") << "thumbnail touched for " << name;
-    }
-}
-
-TEST(AnalyzeValidation, NullCallbackReturnsZeroAndStillDoesTheWork) {
-    TempDir dir;
-    write_file(dir.file("clip.png"), "x");
-    write_file(dir.file("thumb.jpg"), "stale");
-    EXPECT_EQ(ORBV_analyze_image(dir.file("missing.mov").c_str(), nullptr, 0, 0, nullptr), 0);
-    EXPECT_EQ(ORBV_analyze_image(dir.file("clip.png").c_str(), dir.file("thumb.jpg").c_str(), 0, 0,
-                                 nullptr),
-              0);
-    EXPECT_EQ(read_file(dir.file("thumb.jpg")), "stale");
-    EXPECT_EQ(ORBV_analyze_image(nullptr, nullptr, 0, 0, nullptr), 0);
-}
-
-// --- ORBV_get_audio -------------------------------------------------------------------------
-
-TEST(AudioValidation, MissingMovieComesFirstAndTouchesNothing) {
-    TempDir dir;
-    const std::string missing = dir.file("missing.mov");
-    const std::string audio = dir.file("out \"1\".wav");
-    write_file(audio, "earlier audio");
-    Recorder rec;
-    EXPECT_EQ(ORBV_get_audio(missing.c_str(), audio.c_str(), 0, nullptr, &Recorder::callback), 0);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, audio_error("20000", "Input file not exiists", missing,
-                                      dir.path() + "/out \\\"1\\\".wav"));
-    EXPECT_EQ(read_file(audio), "earlier audio");
-
-    Recorder null_audio;
-    ORBV_get_audio(missing.c_str(), nullptr, 0, nullptr, &Recorder::callback);
-    EXPECT_EQ(null_audio.final_record().document,
-              audio_error("20000", "Input file not exiists", missing, ""));
-}
-
-TEST(AudioValidation, AudioLocationMustBeWritable) {
-    TempDir dir;
-    write_file(dir.file("clip.mov"), "x");
-    const std::string movie = dir.file("clip.mov");
-    {
-        const std::string audio = dir.file("no-dir/a.wav");
-        Recorder rec;
-        ORBV_get_audio(movie.c_str(), audio.c_str(), 0, nullptr, &Recorder::callback);
-        EXPECT_EQ(rec.final_record().document,
-                  audio_error("20003", "audio not writable", movie, audio));
-    }
-    const std::string read_only = orbv_test::unwritable_directory();
-    if (read_only.empty()) GTEST_SKIP() << "no read-only directory on this machine";
-    const std::string audio = read_only + "/a.wav";
-    Recorder rec;
-    ORBV_get_audio(movie.c_str(), audio.c_str(), 0, nullptr, &Recorder::callback);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, audio_error("20003", "audio not writable", movie, audio));
-}
-
-TEST(AudioValidation, AudioVolumeNeedsMoreThan50MiB) {
-    const std::string full = full_volume();
-    if (full.empty()) GTEST_SKIP() << "no writable volume without free space on this machine";
-    TempDir dir;
-    write_file(dir.file("clip.mov"), "x");
-    const std::string movie = dir.file("clip.mov");
-    const std::string audio = full + "/a.wav";
-    Recorder rec;
-    ORBV_get_audio(movie.c_str(), audio.c_str(), 0, nullptr, &Recorder::callback);
-    EXPECT_EQ(rec.final_record().document, audio_error("20004", "disk is full", movie, audio));
-}
-
-TEST(AudioValidation, NullCallbackReturnsZero) {
-    TempDir dir;
-    EXPECT_EQ(ORBV_get_audio(dir.file("missing.mov").c_str(), dir.file("a.wav").c_str(), 0, nullptr,
-                             nullptr),
-              0);
-    EXPECT_EQ(ORBV_get_audio(nullptr, nullptr, 0, nullptr, nullptr), 0);
-}
-
-// --- ORBV_export ----------------------------------------------------------------------------
-
-TEST(ExportValidation, InputsAreCheckedInOrderAndTheOutputIsLeftAlone) {
-    TempDir dir;
-    const std::string in1 = dir.file("lens1.mov"), in2 = dir.file("lens2.mov");
-    const std::string out = dir.file("out.mov");
-    write_file(out, "earlier export");
-    {
-        Recorder rec;  // both missing: input 1 is named
-        EXPECT_EQ(run_export(in1.c_str(), in2.c_str(), out.c_str(), &Recorder::callback), 0);
-        auto r = rec.final_record();
-        EXPECT_EQ(r.state, STATE_FAILED);
-        EXPECT_EQ(r.document, export_error("30000", "Input file1 not exiists", in1, in2, out));
-    }
-    write_file(in1, "x");
-    {
-        Recorder rec;
-        run_export(in1.c_str(), in2.c_str(), out.c_str(), &Recorder::callback);
-        EXPECT_EQ(rec.final_record().document,
-                  export_error("30000", "Input file2 not exiists", in1, in2, out));
-    }
-    {
-        Recorder rec;  // a missing input beats an unwritable output
-        run_export(in1.c_str(), in2.c_str(), dir.file("no-dir/out.mov").c_str(),
-                   &Recorder::callback);
-        EXPECT_EQ(rec.final_record().document, export_error("30000", "Input file2 not exiists", in1,
-                                                            in2, dir.file("no-dir/out.mov")));
-    }
-    EXPECT_EQ(read_file(out), "earlier export");
-}
-
-TEST(ExportValidation, OutputMustBeNamedAndWritable) {
-    TempDir dir;
-    const std::string in1 = dir.file("lens1.mov"), in2 = dir.file("lens2.mov");
-    write_file(in1, "x");
-    write_file(in2, "x");
-    {
-        Recorder rec;  // nothing could be written without a name
-        EXPECT_EQ(run_export(in1.c_str(), in2.c_str(), nullptr, &Recorder::callback), 0);
-        auto r = rec.final_record();
-        EXPECT_EQ(r.state, STATE_FAILED);
-        EXPECT_EQ(r.document, export_error("30003", "export file not writable", in1, in2, ""));
-    }
-    {
-        const std::string out = dir.file("no-dir/out.mov");
-        Recorder rec;
-        run_export(in1.c_str(), in2.c_str(), out.c_str(), &Recorder::callback);
-        EXPECT_EQ(rec.final_record().document,
-                  export_error("30003", "export file not writable", in1, in2, out));
-    }
-    const std::string read_only = orbv_test::unwritable_directory();
-    if (read_only.empty()) GTEST_SKIP() << "no read-only directory on this machine";
-    const std::string out = read_only + "/out.mov";
-    Recorder rec;
-    run_export(in1.c_str(), in2.c_str(), out.c_str(), &Recorder::callback);
-    EXPECT_EQ(rec.final_record().document,
-              export_error("30003", "export file not writable", in1, in2, out));
-}
-
-TEST(ExportValidation, OutputVolumeNeedsRoomForBothInputsAndTheMargin) {
-    TempDir dir;
-    const std::string in1 = dir.file("lens1.mov"), in2 = dir.file("lens2.mov");
-    const std::string out = dir.file("out.mov");
-    struct statvfs vfs;
-    ASSERT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
-    const int64_t free_bytes = static_cast<int64_t>(vfs.f_bfree) * vfs.f_frsize;
-    // Sparse inputs claim more than the volume has free, without taking any of it.
-    write_file(in1, "x");
-    make_sparse(in2, 2 * free_bytes);
-    write_file(out, "earlier export");
-    Recorder rec;
-    EXPECT_EQ(run_export(in1.c_str(), in2.c_str(), out.c_str(), &Recorder::callback), 0);
-    auto r = rec.final_record();
-    EXPECT_EQ(r.state, STATE_FAILED);
-    EXPECT_EQ(r.document, export_error("30004", "disk is full", in1, in2, out));
-    EXPECT_EQ(read_file(out), "earlier export");
-
-    const std::string full = full_volume();
-    if (full.empty()) GTEST_SKIP() << "no writable volume without free space on this machine";
-    write_file(in2, "x");
-    Recorder on_full;
-    run_export(in1.c_str(), in2.c_str(), (full + "/out.mov").c_str(), &Recorder::callback);
-    EXPECT_EQ(on_full.final_record().document,
-              export_error("30004", "disk is full", in1, in2, full + "/out.mov"));
-}
-
-TEST(ExportValidation, NullCallbackReturnsZero) {
-    TempDir dir;
-    EXPECT_EQ(run_export(dir.file("1.mov").c_str(), dir.file("2.mov").c_str(),
-                         dir.file("o.mov").c_str(), nullptr),
-              0);
-    EXPECT_EQ(run_export(nullptr, nullptr, nullptr, nullptr), 0);
-}
-
-// --- ORBV_freesize --------------------------------------------------------------------------
-
-TEST(Freesize, ReportsTheVolumeOfTheDirectoryOrFile) {
-    TempDir dir;
-    write_file(dir.file("clip.mov"), "x");
-    struct statvfs vfs;
-    ASSERT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
-    const int64_t expected = static_cast<int64_t>(vfs.f_bfree) * vfs.f_frsize;
-    const int64_t drift = 256LL << 20;  // other processes write meanwhile
-    EXPECT_NEAR(ORBV_freesize(dir.path().c_str()), expected, drift);
-    EXPECT_NEAR(ORBV_freesize(dir.file("clip.mov").c_str()), expected, drift);
-    EXPECT_NEAR(ORBV_freesize(dir.file("new.mov").c_str()), expected, drift);
-    EXPECT_EQ(ORBV_freesize("/proc/new.mov"), 0);
-    EXPECT_EQ(ORBV_freesize(dir.file("no-dir/new.mov").c_str()), -1);
-    EXPECT_EQ(ORBV_freesize(nullptr), -1);
-}

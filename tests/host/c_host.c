@@ -6,10 +6,15 @@
 
 #include "orbv.h"
 
+#define MISSING "/nonexistent-orbv/clip.mov"
+#define FAILED(code, text)                        \
+    "{\"errnum\":\"" code "\",\"errstr\":\"" text \
+    "\",\"api_errnum\":-1,\"api_errstr\":\"\","   \
+    "\"movie_path"
+
 static int g_calls;
 static int32_t g_state;
 static char g_document[10240];
-static int g_failures;
 
 static void callback(int32_t state, const char* json) {
     ++g_calls;
@@ -17,55 +22,35 @@ static void callback(int32_t state, const char* json) {
     snprintf(g_document, sizeof(g_document), "%s", json);
 }
 
-static void reset(void) {
-    g_calls = 0;
-    g_state = -1;
-    g_document[0] = '\0';
-}
-
-static void check(const char* what, int64_t result, const char* expected) {
-    if (result != 0 || g_calls != 1 || g_state != STATE_FAILED ||
-        strcmp(g_document, expected) != 0) {
-        fprintf(stderr, "%s: result %lld, %d callbacks, state %d\n  got      %s\n  expected %s\n",
-                what, (long long)result, g_calls, (int)g_state, g_document, expected);
-        ++g_failures;
-    }
-}
-
 int main(void) {
-    const char* missing = "/nonexistent-orbv/clip.mov";
-    int64_t result;
-
-    reset();
-    result = ORBV_analyze_image(missing, NULL, 0, 0, callback);
-    check("ORBV_analyze_image", result,
-          "{\"errnum\":\"10000\",\"errstr\":\"Input file not exiists\",\"api_errnum\":-1,"
-          "\"api_errstr\":\"\",\"movie_path\":\"/nonexistent-orbv/clip.mov\"}");
-
-    reset();
-    result = ORBV_get_audio(missing, "/tmp/orbv-c-host.wav", 0, NULL, callback);
-    check("ORBV_get_audio", result,
-          "{\"errnum\":\"20000\",\"errstr\":\"Input file not exiists\",\"api_errnum\":-1,"
-          "\"api_errstr\":\"\",\"movie_path\":\"/nonexistent-orbv/clip.mov\","
-          "\"audio_path\":\"/tmp/orbv-c-host.wav\"}");
-
-    reset();
-    result = ORBV_export(missing, missing, "/tmp/orbv-c-host.mov", NULL, 3840, 1920, 0, 0.0f, 0.0f,
-                         -99999999, -99999999, -99999999, -99999999, -99999999, -99999999, 0.0f,
-                         0.0f, -1.0f, -1.0f, 0, "2017:05:01 10:20:30", NULL, callback);
-    check("ORBV_export", result,
-          "{\"errnum\":\"30000\",\"errstr\":\"Input file1 not exiists\",\"api_errnum\":-1,"
-          "\"api_errstr\":\"\",\"movie_path1\":\"/nonexistent-orbv/clip.mov\","
-          "\"movie_path2\":\"/nonexistent-orbv/clip.mov\","
-          "\"export_path\":\"/tmp/orbv-c-host.mov\"}");
-
-    if (ORBV_freesize("/nonexistent-orbv/clip.mov") != -1) {
-        fprintf(stderr, "ORBV_freesize: a path in a missing directory has a volume\n");
-        ++g_failures;
+    static const char* const expected[3] = {
+        FAILED("10000", "Input file not exiists") "\":\"" MISSING "\"}",
+        FAILED("20000", "Input file not exiists") "\":\"" MISSING
+                                                  "\",\"audio_path\":\"/tmp/orbv-c-host.wav\"}",
+        FAILED("30000", "Input file1 not exiists") "1\":\"" MISSING "\",\"movie_path2\":\"" MISSING
+                                                   "\",\"export_path\":\"/tmp/orbv-c-host.mov\"}"};
+    int failures = 0;
+    for (int i = 0; i < 3; ++i) {
+        int64_t result = -1;
+        g_calls = 0;
+        g_state = -1;
+        g_document[0] = '\0';
+        if (i == 0) result = ORBV_analyze_image(MISSING, NULL, 0, 0, callback);
+        if (i == 1) result = ORBV_get_audio(MISSING, "/tmp/orbv-c-host.wav", 0, NULL, callback);
+        if (i == 2) {
+            result =
+                ORBV_export(MISSING, MISSING, "/tmp/orbv-c-host.mov", NULL, 3840, 1920, 0, 0.0f,
+                            0.0f, -99999999, -99999999, -99999999, -99999999, -99999999, -99999999,
+                            0.0f, 0.0f, -1.0f, -1.0f, 0, "2017:05:01 10:20:30", NULL, callback);
+        }
+        if (result != 0 || g_calls != 1 || g_state != STATE_FAILED ||
+            strcmp(g_document, expected[i]) != 0) {
+            fprintf(stderr,
+                    "call %d: result %lld, %d callbacks, state %d\n  got      %s\n"
+                    "  expected %s\n",
+                    i, (long long)result, g_calls, (int)g_state, g_document, expected[i]);
+            ++failures;
+        }
     }
-    if (ORBV_freesize("/tmp") <= 0) {
-        fprintf(stderr, "ORBV_freesize: /tmp has no free space\n");
-        ++g_failures;
-    }
-    return g_failures == 0 ? 0 : 1;
+    return failures == 0 && ORBV_freesize(MISSING) == -1 && ORBV_freesize("/tmp") > 0 ? 0 : 1;
 }

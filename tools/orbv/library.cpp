@@ -46,10 +46,25 @@ bool load_library(Library* library, std::string* error) {
         *error = reason != nullptr ? reason : name;
     }
     if (handle == nullptr) return false;
-    return resolve(handle, "ORBV_analyze_image", &library->analyze_image, error) &&
-           resolve(handle, "ORBV_export", &library->export_panorama, error) &&
-           resolve(handle, "ORBV_get_audio", &library->get_audio, error) &&
-           resolve(handle, "ORBV_freesize", &library->freesize, error);
+    library->handle = handle;
+    if (!resolve(handle, "ORBV_analyze_image", &library->analyze_image, error) ||
+        !resolve(handle, "ORBV_export", &library->export_panorama, error) ||
+        !resolve(handle, "ORBV_get_audio", &library->get_audio, error) ||
+        !resolve(handle, "ORBV_freesize", &library->freesize, error))
+        return false;
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(library->freesize), &info) != 0 &&
+        info.dli_fname != nullptr) {
+        char* real = ::realpath(info.dli_fname, nullptr);
+        library->file = real != nullptr ? real : info.dli_fname;
+        std::free(real);
+    }
+    return true;
+}
+
+// dlsym on a handle searches the library and then the libraries it depends on.
+void* find_symbol(void* handle, const char* name) {
+    return handle != nullptr ? ::dlsym(handle, name) : nullptr;
 }
 
 }  // namespace orbv_tool

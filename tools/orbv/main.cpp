@@ -1,14 +1,17 @@
 // orbv: command-line host of liborbv.so. It loads the library with dlopen and calls the four
-// exported functions the way the viewer does, printing what the callback receives.
+// exported functions the way the viewer does, reporting what the callback receives.
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <variant>
 
 #include "library.h"
+#include "log_level.h"
 #include "options.h"
 #include "progress.h"
 #include "report.h"
+#include "version.h"
 
 namespace orbv_tool {
 namespace {
@@ -53,10 +56,10 @@ int run(const Library& lib, const ExportArgs& e) {
     const std::string datetime = e.datetime ? *e.datetime : now_text();
     const CancelOnInterrupt cancel(e.cancel_file.value_or(""));
     lib.export_panorama(e.lens1.c_str(), e.lens2.c_str(), e.out.c_str(), c_str_or_null(e.band),
-                        e.width, e.height, e.yaw, e.roll1, e.roll2, e.offsets1[0], e.offsets1[1],
-                        e.offsets1[2], e.offsets2[0], e.offsets2[1], e.offsets2[2], e.start1,
-                        e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(), cancel.path(),
-                        report_callback);
+                        e.width, e.height, e.y_rotation, e.roll1, e.roll2, e.offsets1[0],
+                        e.offsets1[1], e.offsets1[2], e.offsets2[0], e.offsets2[1], e.offsets2[2],
+                        e.start1, e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(),
+                        cancel.path(), report_callback);
     return exit_status();
 }
 
@@ -78,6 +81,60 @@ int run(const Library& lib, const FreesizeArgs& f, bool json) {
     return bytes >= 0 ? kExitDone : kExitFailed;
 }
 
+// The file a command would write, for the refusal to overwrite it; null when none.
+const std::string* written_file(const Invocation& invocation) {
+    if (const auto* e = std::get_if<ExportArgs>(&invocation.command)) return &e->out;
+    if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) return &a->out;
+    if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
+        return a->thumbnail ? &*a->thumbnail : nullptr;
+    }
+    return nullptr;
+}
+
+ReportOptions report_options(const Invocation& invocation) {
+    ReportOptions options;
+    options.json = invocation.json;
+    options.progress = invocation.verbosity != Verbosity::Quiet;
+    options.command = std::visit(
+        [](const auto& args) {
+            using T = std::decay_t<decltype(args)>;
+            if constexpr (std::is_same_v<T, AnalyzeArgs>) return "analyze";
+            if constexpr (std::is_same_v<T, AudioArgs>) return "audio";
+            return "export";
+        },
+        invocation.command);
+    if (std::holds_alternative<AudioArgs>(invocation.command)) options.unit = "packets";
+    return options;
+}
+
+int run_command(const Invocation& invocation) {
+    Library lib;
+    std::string error;
+    const bool loaded = load_library(&lib, &error);
+    if (std::holds_alternative<VersionArgs>(invocation.command)) {
+        std::printf("%s", version_text(loaded ? &lib : nullptr, error).c_str());
+        return loaded ? kExitDone : kExitFailed;
+    }
+    if (!loaded) {
+        std::fprintf(stderr, "orbv: cannot load liborbv: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    apply_verbosity(invocation.verbosity, lib);
+    set_report_options(report_options(invocation));
+    return std::visit(
+        [&](const auto& args) -> int {
+            using T = std::decay_t<decltype(args)>;
+            if constexpr (std::is_same_v<T, FreesizeArgs>) {
+                return run(lib, args, invocation.json);
+            } else if constexpr (std::is_same_v<T, HelpArgs> || std::is_same_v<T, VersionArgs>) {
+                return kExitDone;
+            } else {
+                return run(lib, args);
+            }
+        },
+        invocation.command);
+}
+
 }  // namespace
 }  // namespace orbv_tool
 
@@ -86,29 +143,20 @@ int main(int argc, char** argv) {
     Invocation invocation;
     std::string error;
     if (!parse_arguments(argc, argv, &invocation, &error)) {
-        std::fprintf(stderr, "orbv: %s\n\n%s", error.c_str(), usage_text());
+        std::fprintf(stderr, "orbv: %s (orbv --help shows the usage)\n", error.c_str());
         return kExitUsage;
     }
     if (std::holds_alternative<HelpArgs>(invocation.command)) {
         std::printf("%s", usage_text());
         return kExitDone;
     }
-    Library lib;
-    if (!load_library(&lib, &error)) {
-        std::fprintf(stderr, "orbv: cannot load liborbv: %s\n", error.c_str());
-        return kExitFailed;
+    // Like ffmpeg without -y: an existing file is never replaced unasked.
+    const std::string* output = written_file(invocation);
+    std::error_code ignored;
+    if (output != nullptr && !invocation.overwrite &&
+        std::filesystem::exists(std::filesystem::symlink_status(*output, ignored))) {
+        std::fprintf(stderr, "orbv: %s exists already (-y replaces it)\n", output->c_str());
+        return kExitUsage;
     }
-    set_json_output(invocation.json);
-    return std::visit(
-        [&](const auto& args) -> int {
-            using T = std::decay_t<decltype(args)>;
-            if constexpr (std::is_same_v<T, FreesizeArgs>) {
-                return run(lib, args, invocation.json);
-            } else if constexpr (std::is_same_v<T, HelpArgs>) {
-                return kExitDone;
-            } else {
-                return run(lib, args);
-            }
-        },
-        invocation.command);
+    return run_command(invocation);
 }

@@ -1,8 +1,10 @@
 #include "options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <vector>
@@ -87,20 +89,40 @@ OptionSpec float_option(float* target) {
 OptionSpec triple_option(int32_t* target) {
     return {true, [target](const std::string& v) { return parse_triple(v, target); }};
 }
+OptionSpec flag_option(std::function<void()> set) {
+    return {false, [set](const std::string&) {
+                set();
+                return true;
+            }};
+}
 
-// Splits the words after the command into positionals and options of the table.
+// Options every command takes, before or after the command word.
+void add_global_options(Invocation* out, OptionTable* table) {
+    table->insert({
+        {"--json", flag_option([out] { out->json = true; })},
+        {"-y", flag_option([out] { out->overwrite = true; })},
+        {"--overwrite", flag_option([out] { out->overwrite = true; })},
+        {"-q", flag_option([out] { out->verbosity = Verbosity::Quiet; })},
+        {"--quiet", flag_option([out] { out->verbosity = Verbosity::Quiet; })},
+        {"-v", flag_option([out] { out->verbosity = Verbosity::Verbose; })},
+        {"--verbose", flag_option([out] { out->verbosity = Verbosity::Verbose; })},
+    });
+}
+
+// Splits the words into positionals and options of the table. Every word that starts with a
+// dash (other than "-" itself) is an option, so a mistyped one is never taken for a path.
 bool parse_words(const std::vector<std::string>& words, const OptionTable& table,
                  std::vector<std::string>* positionals, std::string* error) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word.size() < 2 || word.compare(0, 2, "--") != 0) {
+        if (word.size() < 2 || word[0] != '-') {
             positionals->push_back(word);
             continue;
         }
         std::string name = word;
         std::optional<std::string> value;
         const size_t eq = word.find('=');
-        if (eq != std::string::npos) {
+        if (eq != std::string::npos && word.compare(0, 2, "--") == 0) {
             name = word.substr(0, eq);
             value = word.substr(eq + 1);
         }
@@ -140,118 +162,163 @@ bool expect_positionals(const std::vector<std::string>& got, size_t count, const
     return false;
 }
 
-}  // namespace
+// "YYYY:MM:DD HH:MM:SS", the camera's EXIF date form, with every field in its range.
+bool is_camera_date(const std::string& text) {
+    static const char kForm[] = "dddd:dd:dd dd:dd:dd";
+    if (text.size() != sizeof(kForm) - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return false;
+    }
+    auto field = [&](size_t at) { return std::atoi(text.substr(at, 2).c_str()); };
+    return field(5) >= 1 && field(5) <= 12 && field(8) >= 1 && field(8) <= 31 && field(11) <= 23 &&
+           field(14) <= 59 && field(17) <= 59;
+}
 
-bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error) {
-    std::vector<std::string> words;
-    for (int i = 1; i < argc; ++i) {
-        const std::string word = argv[i];
-        if (word == "--json") {
-            out->json = true;
-        } else if (word == "--help" || word == "-h") {
-            out->command = HelpArgs{};
-            return true;
-        } else {
-            words.push_back(word);
+// What the library would refuse or misread is a usage error, found before any call.
+bool check_export(const ExportArgs& e, std::string* error) {
+    for (const auto& [name, size] : {std::pair{"width", e.width}, std::pair{"height", e.height}}) {
+        if (size <= 0 || size % 2 != 0) {
+            *error = std::string("the panorama ") + name + " must be even and positive, not " +
+                     std::to_string(size);
+            return false;
         }
     }
-    if (words.empty()) {
-        *error = "no command given";
+    if (e.audio_input != 0 && e.audio_input != 1) {
+        *error = "--audio-input takes 0 (the sound of LENS1) or 1 (that of LENS2)";
         return false;
     }
-    const std::string command = words.front();
-    words.erase(words.begin());
-    std::vector<std::string> positionals;
-
-    if (command == "analyze") {
-        AnalyzeArgs a;
-        const OptionTable table = {
-            {"--thumbnail", text_option(&a.thumbnail)},
-            {"--width", u32_option(&a.width)},
-            {"--force", {false, [&a](const std::string&) { return a.force = true; }}},
-        };
-        if (!parse_words(words, table, &positionals, error) ||
-            !expect_positionals(positionals, 1, "analyze", error))
-            return false;
-        a.file = positionals[0];
-        out->command = a;
-    } else if (command == "export") {
-        ExportArgs e;
-        const OptionTable table = {
-            {"--band", text_option(&e.band)},
-            {"--width", i32_option(&e.width)},
-            {"--height", i32_option(&e.height)},
-            {"--yaw", i32_option(&e.yaw)},
-            {"--roll1", float_option(&e.roll1)},
-            {"--roll2", float_option(&e.roll2)},
-            {"--offsets1", triple_option(e.offsets1)},
-            {"--offsets2", triple_option(e.offsets2)},
-            {"--start1", float_option(&e.start1)},
-            {"--start2", float_option(&e.start2)},
-            {"--end1", float_option(&e.end1)},
-            {"--end2", float_option(&e.end2)},
-            {"--audio-input", i32_option(&e.audio_input)},
-            {"--datetime", text_option(&e.datetime)},
-            {"--cancel-file", text_option(&e.cancel_file)},
-        };
-        if (!parse_words(words, table, &positionals, error) ||
-            !expect_positionals(positionals, 3, "export", error))
-            return false;
-        e.lens1 = positionals[0];
-        e.lens2 = positionals[1];
-        e.out = positionals[2];
-        out->command = e;
-    } else if (command == "audio") {
-        AudioArgs a;
-        const OptionTable table = {
-            {"--bit-rate", i32_option(&a.bit_rate)},
-            {"--cancel-file", text_option(&a.cancel_file)},
-        };
-        if (!parse_words(words, table, &positionals, error) ||
-            !expect_positionals(positionals, 2, "audio", error))
-            return false;
-        a.movie = positionals[0];
-        a.out = positionals[1];
-        out->command = a;
-    } else if (command == "freesize") {
-        if (!parse_words(words, {}, &positionals, error) ||
-            !expect_positionals(positionals, 1, "freesize", error))
-            return false;
-        out->command = FreesizeArgs{positionals[0]};
-    } else {
-        *error = "unknown command " + command;
+    if (e.band && !std::filesystem::is_regular_file(*e.band)) {
+        *error = "no band image " + *e.band;
+        return false;
+    }
+    if (e.datetime && !is_camera_date(*e.datetime)) {
+        *error = "--datetime takes \"YYYY:MM:DD HH:MM:SS\", not \"" + *e.datetime + "\"";
         return false;
     }
     return true;
 }
 
-const char* usage_text() {
-    return "usage: orbv [--json] COMMAND ...\n"
-           "\n"
-           "  orbv analyze FILE [--thumbnail OUT] [--width N] [--force]\n"
-           "      analyse a JPEG still or MOV/MP4 movie; --force writes the thumbnail for\n"
-           "      files of any camera\n"
-           "  orbv export LENS1 LENS2 OUT [options]\n"
-           "      stitch the two lens files of one shot into an equirectangular panorama\n"
-           "      --width N --height N      output size (3840 x 1920)\n"
-           "      --yaw DEG                 rotation about the vertical axis, whole degrees (0)\n"
-           "      --roll1 DEG --roll2 DEG   rotation of each lens image (0)\n"
-           "      --offsets1 Y,U,V --offsets2 Y,U,V\n"
-           "                                colour offsets per lens (-99999999: unchanged)\n"
-           "      --start1 S --start2 S --end1 S --end2 S\n"
-           "                                trim times in seconds (0 and -1: whole input)\n"
-           "      --audio-input 0|1         whose sound the movie carries (0)\n"
-           "      --band FILE               seam band image\n"
-           "      --datetime TEXT           capture date for the panorama metadata (now)\n"
-           "      --cancel-file FILE        stop once this file exists\n"
-           "  orbv audio MOVIE OUT [--bit-rate N] [--cancel-file FILE]\n"
-           "      write the movie's sound track to OUT (the extension picks the container)\n"
-           "  orbv freesize PATH\n"
-           "      free bytes of the volume holding PATH\n"
-           "\n"
-           "--json prints every document the library sends as one line.\n"
-           "Exit status: 0 done, 1 failed, 2 usage error, 3 cancelled.\n"
-           "ORBV_LIBRARY names the liborbv.so to load.\n";
+bool parse_export(std::vector<std::string> words, Invocation* out, std::string* error) {
+    ExportArgs e;
+    std::optional<int32_t> height;
+    OptionTable table = {
+        {"--band", text_option(&e.band)},
+        {"--width", i32_option(&e.width)},
+        {"--height",
+         {true,
+          [&height](const std::string& v) {
+              int32_t h = 0;
+              if (parse_i32(v, &h)) height = h;
+              return height.has_value();
+          }}},
+        {"--y-rotation", i32_option(&e.y_rotation)},
+        {"--yaw", i32_option(&e.y_rotation)},  // the option's first, misleading name
+        {"--roll1", float_option(&e.roll1)},
+        {"--roll2", float_option(&e.roll2)},
+        {"--offsets1", triple_option(e.offsets1)},
+        {"--offsets2", triple_option(e.offsets2)},
+        {"--start1", float_option(&e.start1)},
+        {"--start2", float_option(&e.start2)},
+        {"--end1", float_option(&e.end1)},
+        {"--end2", float_option(&e.end2)},
+        {"--audio-input", i32_option(&e.audio_input)},
+        {"--datetime", text_option(&e.datetime)},
+        {"--cancel-file", text_option(&e.cancel_file)},
+    };
+    add_global_options(out, &table);
+    std::vector<std::string> positionals;
+    if (!parse_words(words, table, &positionals, error) ||
+        !expect_positionals(positionals, 3, "export", error))
+        return false;
+    e.height = height.value_or(e.width / 2);
+    e.lens1 = positionals[0];
+    e.lens2 = positionals[1];
+    e.out = positionals[2];
+    out->command = e;
+    return check_export(e, error);
+}
+
+bool parse_analyze(std::vector<std::string> words, Invocation* out, std::string* error) {
+    AnalyzeArgs a;
+    OptionTable table = {
+        {"--thumbnail", text_option(&a.thumbnail)},
+        {"--width", u32_option(&a.width)},
+        {"--force", flag_option([&a] { a.force = true; })},
+    };
+    add_global_options(out, &table);
+    std::vector<std::string> positionals;
+    if (!parse_words(words, table, &positionals, error) ||
+        !expect_positionals(positionals, 1, "analyze", error))
+        return false;
+    a.file = positionals[0];
+    out->command = a;
+    return true;
+}
+
+bool parse_audio(std::vector<std::string> words, Invocation* out, std::string* error) {
+    AudioArgs a;
+    OptionTable table = {
+        {"--bit-rate", i32_option(&a.bit_rate)},
+        {"--cancel-file", text_option(&a.cancel_file)},
+    };
+    add_global_options(out, &table);
+    std::vector<std::string> positionals;
+    if (!parse_words(words, table, &positionals, error) ||
+        !expect_positionals(positionals, 2, "audio", error))
+        return false;
+    a.movie = positionals[0];
+    a.out = positionals[1];
+    out->command = a;
+    return true;
+}
+
+bool parse_freesize(std::vector<std::string> words, Invocation* out, std::string* error) {
+    OptionTable table;
+    add_global_options(out, &table);
+    std::vector<std::string> positionals;
+    if (!parse_words(words, table, &positionals, error) ||
+        !expect_positionals(positionals, 1, "freesize", error))
+        return false;
+    out->command = FreesizeArgs{positionals[0]};
+    return true;
+}
+
+}  // namespace
+
+bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error) {
+    std::vector<std::string> words(argv + 1, argv + argc);
+    for (const std::string& word : words) {
+        if (word == "--help" || word == "-h") {
+            out->command = HelpArgs{};
+            return true;
+        }
+        if (word == "--version") {
+            out->command = VersionArgs{};
+            return true;
+        }
+    }
+    // The command is the first word that is no option; the options may stand on either side.
+    const auto command = std::find_if(words.begin(), words.end(), [](const std::string& w) {
+        return w.size() < 2 || w[0] != '-';
+    });
+    if (command == words.end()) {
+        *error = "no command given";
+        return false;
+    }
+    const std::string name = *command;
+    words.erase(command);
+    using Parser = bool (*)(std::vector<std::string>, Invocation*, std::string*);
+    static const std::map<std::string, Parser> kCommands = {{"analyze", parse_analyze},
+                                                            {"export", parse_export},
+                                                            {"audio", parse_audio},
+                                                            {"freesize", parse_freesize}};
+    const auto parser = kCommands.find(name);
+    if (parser == kCommands.end()) {
+        *error = "unknown command " + name;
+        return false;
+    }
+    return parser->second(std::move(words), out, error);
 }
 
 }  // namespace orbv_tool

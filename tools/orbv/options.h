@@ -20,8 +20,8 @@ struct AnalyzeArgs {
 struct ExportArgs {
     std::string lens1, lens2, out;
     std::optional<std::string> band;
-    int32_t width = 3840, height = 1920;
-    int32_t yaw = 0;
+    int32_t width = 3840, height = 1920;  // the height defaults to half the width
+    int32_t y_rotation = 0;
     float roll1 = 0.0f, roll2 = 0.0f;
     int32_t offsets1[3] = {kKeepPlane, kKeepPlane, kKeepPlane};
     int32_t offsets2[3] = {kKeepPlane, kKeepPlane, kKeepPlane};
@@ -43,13 +43,20 @@ struct FreesizeArgs {
 };
 
 struct HelpArgs {};
+struct VersionArgs {};
+
+// How much the library and FFmpeg write to standard error, and whether the progress line shows.
+enum class Verbosity { Default, Quiet, Verbose };
 
 struct Invocation {
     bool json = false;
-    std::variant<HelpArgs, AnalyzeArgs, ExportArgs, AudioArgs, FreesizeArgs> command;
+    bool overwrite = false;
+    Verbosity verbosity = Verbosity::Default;
+    std::variant<HelpArgs, VersionArgs, AnalyzeArgs, ExportArgs, AudioArgs, FreesizeArgs> command;
 };
 
-// Parses the command line; false with a message in *error when it is not understood.
+// Parses and checks the command line; false with a message in *error when it is not
+// understood or asks for what the library cannot do (odd sizes, a missing band file, ...).
 bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error);
 
 const char* usage_text();

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -37,40 +38,55 @@ void on_interrupt(int) {
     ::sigaction(SIGINT, &g_previous_action, nullptr);
 }
 
-}  // namespace
-
-void ProgressBar::start(int64_t total) {
-    total_ = total;
-    started_ = now_seconds();
-    update(0);
-}
-
-void ProgressBar::update(int64_t done) {
-    const std::string text = render(done, total_, now_seconds() - started_);
-    if (::isatty(STDOUT_FILENO)) {
-        std::printf("\r%s", text.c_str());
-        drawn_ = true;
-    } else {
-        std::printf("%s\n", text.c_str());
-    }
-    std::fflush(stdout);
-}
-
-void ProgressBar::finish() {
-    if (drawn_) std::printf("\n");
-    drawn_ = false;
-}
-
-std::string ProgressBar::render(int64_t done, int64_t total, double elapsed) {
+// The line for `done` of `total` after `elapsed` seconds; a null unit shows no count.
+std::string render(int64_t done, int64_t total, const char* unit, double elapsed) {
     constexpr int kWidth = 30;
     const double fraction = total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 0.0;
     const int filled = static_cast<int>(fraction * kWidth);
-    std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-    bar += std::to_string(done) + "/" + std::to_string(total) + " frames";
+    char percent[8];
+    std::snprintf(percent, sizeof(percent), "%3d%%", static_cast<int>(fraction * 100));
+    std::string line =
+        "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " + percent;
+    if (unit == nullptr) return line;
+    line += " " + std::to_string(done) + "/" + std::to_string(total) + " " + unit;
     if (done > 0 && total > done) {
-        bar += ", " + clock_text(elapsed * (total - done) / done) + " left";
+        line += ", " + clock_text(elapsed * (total - done) / done) + " left";
     }
-    return bar;
+    return line;
+}
+
+}  // namespace
+
+void ProgressLine::start(int64_t total, const char* unit) {
+    // A still export announces 0 frames: it is one step, done or not.
+    unit_ = total > 0 ? unit : nullptr;
+    total_ = total > 0 ? total : 1;
+    started_ = now_seconds();
+    active_ = true;
+    update(0);
+}
+
+void ProgressLine::update(int64_t done) {
+    if (!active_) return;
+    done_ = done;
+    const std::string text = render(done, total_, unit_, now_seconds() - started_);
+    if (::isatty(STDERR_FILENO)) {
+        // Spaces wipe what is left of a longer line drawn before.
+        const size_t pad = drawn_length_ > text.size() ? drawn_length_ - text.size() : 0;
+        std::fprintf(stderr, "\r%s%s", text.c_str(), std::string(pad, ' ').c_str());
+        drawn_length_ = text.size();
+    } else {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    std::fflush(stderr);
+}
+
+void ProgressLine::finish(bool completed) {
+    if (!active_) return;
+    if (completed && done_ != total_) update(total_);
+    if (drawn_length_ > 0) std::fputc('\n', stderr);
+    drawn_length_ = 0;
+    active_ = false;
 }
 
 CancelOnInterrupt::CancelOnInterrupt(const std::string& cancel_path) : path_(cancel_path) {

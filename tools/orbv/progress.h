@@ -5,22 +5,25 @@
 
 namespace orbv_tool {
 
-// Shows a long job's start and progress documents as a bar with frames done, the total and
-// the estimated time left. On a terminal the bar redraws in place; elsewhere one line a report.
-class ProgressBar {
+// Shows a long job's start and progress documents on standard error, as ffmpeg shows its
+// progress: on a terminal one line redrawn in place, elsewhere one line a report. The line
+// has a bar, the percentage, the count done of the total in the job's unit and the estimated
+// time left; a job that announces no total (a still) shows the percentage alone.
+class ProgressLine {
   public:
-    void start(int64_t total);
+    // `unit` names what the library counts ("frames", "packets").
+    void start(int64_t total, const char* unit);
     void update(int64_t done);
-    // Ends the bar's line before other output follows.
-    void finish();
-
-    // The bar's text for `done` of `total` after `elapsed` seconds (exposed for tests).
-    static std::string render(int64_t done, int64_t total, double elapsed_seconds);
+    // Ends the line, drawn at 100% first when the job completed.
+    void finish(bool completed);
 
   private:
     int64_t total_ = 0;
+    int64_t done_ = 0;
+    const char* unit_ = nullptr;
     double started_ = 0.0;
-    bool drawn_ = false;
+    size_t drawn_length_ = 0;  // of the line redrawn in place, 0 when none is open
+    bool active_ = false;
 };
 
 // Ctrl-C creates the cancel file, so a running export or audio extraction stops cleanly at its

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,14 +14,23 @@ namespace orbv_tool {
 
 namespace {
 
-bool g_json = false;
+ReportOptions g_options;
 int32_t g_final_state = -1;
-ProgressBar g_progress;
+ProgressLine g_progress;
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
-// Reads a flat JSON object of strings, numbers and bare words. False for anything else, such
-// as a document cut at its size limit or a message holding a quote; those are shown raw.
+bool is_bare_value(const std::string& value) {
+    if (value == "true" || value == "false" || value == "null") return true;
+    if (value.empty() || value.find_first_not_of("0123456789+-.eE") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    std::strtod(value.c_str(), &end);
+    return *end == '\0' && value[0] != '+' && value[0] != '.';
+}
+
+// Reads a flat JSON object of strings, numbers and the words true, false and null. False for
+// anything else, such as a document cut at its size limit or a message holding a quote.
 bool parse_flat_object(const std::string& text, Fields* fields) {
     size_t i = 0;
     auto expect = [&](char c) {
@@ -33,7 +43,12 @@ bool parse_flat_object(const std::string& text, Fields* fields) {
     auto read_string = [&](std::string* out) {
         if (!expect('"')) return false;
         while (i < text.size() && text[i] != '"') {
-            if (text[i] == '\\' && i + 1 < text.size()) ++i;
+            if (static_cast<unsigned char>(text[i]) < 0x20) return false;
+            if (text[i] == '\\') {
+                if (i + 1 >= text.size() || std::strchr("\"\\/bfnrtu", text[i + 1]) == nullptr)
+                    return false;
+                ++i;
+            }
             *out += text[i++];
         }
         return expect('"');
@@ -47,28 +62,11 @@ bool parse_flat_object(const std::string& text, Fields* fields) {
             if (!read_string(&value)) return false;
         } else {
             while (i < text.size() && text[i] != ',' && text[i] != '}') value += text[i++];
-            if (value.empty()) return false;
+            if (!is_bare_value(value)) return false;
         }
         fields->emplace_back(std::move(key), std::move(value));
     } while (expect(','));
     return expect('}') && i == text.size();
-}
-
-const char* state_name(int32_t state) {
-    switch (state) {
-        case STATE_START:
-            return "start";
-        case STATE_PROGRESS:
-            return "progress";
-        case STATE_DONE:
-            return "done";
-        case STATE_CANCELED:
-            return "cancelled";
-        case STATE_FAILED:
-            return "failed";
-        default:
-            return "state?";
-    }
 }
 
 const std::string* find(const Fields& fields, const char* key) {
@@ -85,75 +83,89 @@ bool is_analysis_result(const Fields& fields) {
     return true;
 }
 
-void print_summary(int32_t state, const std::string& document) {
-    Fields fields;
-    if (!parse_flat_object(document, &fields)) {
-        std::printf("%s: %s\n", state_name(state), document.c_str());
-        return;
-    }
-    if (state == STATE_START || state == STATE_PROGRESS) {
-        const std::string* count = find(fields, "frame_count");
-        const long long frames = count ? std::atoll(count->c_str()) : 0;
-        if (state == STATE_START) {
-            g_progress.start(frames);
-        } else {
-            g_progress.update(frames);
-        }
-        return;
-    }
-    g_progress.finish();
-    // Error documents lead with their code and message, analysis results with what the file
-    // is; every field follows, one a line.
-    const std::string* errnum = find(fields, "errnum");
-    const std::string* errstr = find(fields, "errstr");
-    const bool analysis = is_analysis_result(fields);
-    if (errnum != nullptr && errstr != nullptr) {
-        std::printf("%s: %s %s\n", state_name(state), errnum->c_str(), errstr->c_str());
-    } else if (analysis) {
-        std::printf("%s: %s %s x %s, %s s, %s frames, %s\n", state_name(state),
-                    find(fields, "type")->c_str(), find(fields, "width")->c_str(),
-                    find(fields, "height")->c_str(), find(fields, "duration")->c_str(),
-                    find(fields, "frame_count")->c_str(),
-                    *find(fields, "isTarget") == "true" ? "target" : "not a target");
-    } else {
-        std::printf("%s\n", state_name(state));
-    }
+// A headline of what the file is, then every field, one a line.
+void print_analysis(const Fields& fields) {
+    std::printf("done: %s %s x %s, %s s, %s frames, %s\n", find(fields, "type")->c_str(),
+                find(fields, "width")->c_str(), find(fields, "height")->c_str(),
+                find(fields, "duration")->c_str(), find(fields, "frame_count")->c_str(),
+                *find(fields, "isTarget") == "true" ? "target" : "not a target");
     for (const auto& [key, value] : fields) {
-        if (key == "errnum" || key == "errstr") continue;
         // The result's bare words read as yes and no.
-        const bool word = analysis && (value == "true" || value == "false");
+        const bool word = value == "true" || value == "false";
         std::printf("  %s: %s\n", key.c_str(),
                     word ? (value == "true" ? "yes" : "no") : value.c_str());
     }
 }
 
-// One document, one line: line breaks inside (a path may hold them) become JSON escapes.
-void print_line(const std::string& document) {
-    std::string line;
-    for (char c : document) {
-        if (c == '\n') {
-            line += "\\n";
-        } else if (c == '\r') {
-            line += "\\r";
-        } else {
-            line += c;
-        }
+// "orbv: export failed: MESSAGE: DETAIL" on standard error; a document that cannot be read
+// is shown whole.
+void print_failure(int32_t state, const std::string& document) {
+    const char* command = g_options.command;
+    if (state == STATE_CANCELED) {
+        std::fprintf(stderr, "orbv: %s cancelled\n", command);
+        return;
     }
-    std::printf("%s\n", line.c_str());
+    Fields fields;
+    const std::string* errstr = nullptr;
+    if (parse_flat_object(document, &fields)) errstr = find(fields, "errstr");
+    if (errstr == nullptr) {
+        std::fprintf(stderr, "orbv: %s failed: %s\n", command, document.c_str());
+        return;
+    }
+    const std::string* detail = find(fields, "api_errstr");
+    std::fprintf(stderr, "orbv: %s failed: %s%s%s\n", command, errstr->c_str(),
+                 detail && !detail->empty() ? ": " : "", detail ? detail->c_str() : "");
+}
+
+void show_progress(int32_t state, const std::string& document) {
+    Fields fields;
+    const std::string* count = nullptr;
+    if (parse_flat_object(document, &fields)) count = find(fields, "frame_count");
+    const long long n = count ? std::atoll(count->c_str()) : 0;
+    if (state == STATE_START) {
+        g_progress.start(n, g_options.unit);
+    } else {
+        g_progress.update(n);
+    }
+}
+
+// {"state":N,"document":{...}}. A document that is no JSON object (one cut at its size limit)
+// goes in as a string, so that the line stays JSON.
+void print_json(int32_t state, const std::string& document) {
+    Fields fields;
+    if (parse_flat_object(document, &fields)) {
+        std::printf("{\"state\":%d,\"document\":%s}\n", state, document.c_str());
+        return;
+    }
+    std::string quoted;
+    for (const char c : document) {
+        char code[8] = {c, '\0'};
+        if (static_cast<unsigned char>(c) < 0x20) std::snprintf(code, sizeof(code), "\\u%04x", c);
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += code;
+    }
+    std::printf("{\"state\":%d,\"document\":\"%s\"}\n", state, quoted.c_str());
 }
 
 }  // namespace
 
-void set_json_output(bool json) { g_json = json; }
+void set_report_options(const ReportOptions& options) { g_options = options; }
 
 void report_callback(int32_t state, const char* document) {
-    if (state >= STATE_DONE) g_final_state = state;
     const std::string text = document != nullptr ? document : "";
-    if (g_json) {
-        print_line(text);
-    } else {
-        print_summary(state, text);
+    if (state >= STATE_DONE) {
+        g_final_state = state;
+        g_progress.finish(state == STATE_DONE);
     }
+    if (g_options.json) {
+        print_json(state, text);
+    } else if (state == STATE_START || state == STATE_PROGRESS) {
+        if (g_options.progress) show_progress(state, text);
+    } else if (state == STATE_DONE) {
+        Fields fields;
+        if (parse_flat_object(text, &fields) && is_analysis_result(fields)) print_analysis(fields);
+    }
+    if (state > STATE_DONE) print_failure(state, text);
     std::fflush(stdout);
 }
 

@@ -4,11 +4,19 @@
 
 namespace orbv_tool {
 
-// Prints what the library's callback receives: a readable summary, or with json each
-// document as one line. The callback carries no user pointer, so the reporter is global.
-void set_json_output(bool json);
+// How the library's callback reports. The callback carries no user pointer, so the reporter
+// is global.
+struct ReportOptions {
+    bool json = false;             // each callback as one JSON line on standard output
+    bool progress = true;          // the progress line on standard error
+    const char* command = "orbv";  // names the job in the failure line
+    const char* unit = "frames";   // what the job's progress counts
+};
+void set_report_options(const ReportOptions& options);
 
-// The ProgressCallback handed to the library.
+// The ProgressCallback handed to the library. Without json: a job's start and progress as
+// the progress line, an analysis result as a summary on standard output, and a failed or
+// cancelled job as one line on standard error (also with json).
 void report_callback(int32_t state, const char* document);
 
 // The last final state (2, 3 or 4) received, -1 when none came.

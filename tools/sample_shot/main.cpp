@@ -9,27 +9,46 @@
 
 namespace {
 
+// The lens pictures are square: the movie encoder needs an even width, and the frame number
+// coded in a corner needs 88 pixels; wider than 8192 is beyond what the encoders were tried at.
+constexpr int kMinWidth = 88, kMaxWidth = 8192;
+
+// Also the source of the man page (help2man): options are indented and start with a dash.
+const char kUsage[] =
+    "Usage: orbv-sample-shot [OPTION]...\n"
+    "Write a sample shot of the dual-lens 360-degree camera: two lens movies (or stills)\n"
+    "with the camera's metadata, showing a synthetic scene through the fisheye lenses.\n"
+    "Prints the two file names.\n"
+    "\n"
+    "  --dir DIR              output directory (default .)\n"
+    "  --name NAME            file name stem: NAME_lens1.mov, NAME_lens2.mov (default shot)\n"
+    "  --width N              lens picture width, 88 to 8192, even for movies; the camera's\n"
+    "                         are 1440, 1936 and 3888 (default 1440)\n"
+    "  --frames N             frames per lens movie (default 10)\n"
+    "  --still                two JPEG stills instead of two movies\n"
+    "  --bframes              encode with B-frames\n"
+    "  --sound pcm|aac|none   sound of the movies (default pcm)\n"
+    "  --channels 1|2         mono or stereo (default 2)\n"
+    "  --rate N               sample rate (default 48000)\n"
+    "  --seconds S            sound length (default: as long as the pictures)\n"
+    "  --preset P             libx264 preset (default ultrafast)\n"
+    "  --capture-mode N       maker-note capture mode (default 128)\n"
+    "  --multi-capture N      maker-note multi-capture value (default 0)\n"
+    "  --camera-orientation N maker-note camera orientation (default 0)\n"
+    "  --orientation N        EXIF orientation (default 1)\n"
+    "  --datetime TEXT        DateTimeOriginal (default 2024:05:17 10:30:00)\n"
+    "  --maker TEXT, --model TEXT\n"
+    "                         EXIF maker and model (default ORVAX COMPUTER, ZK-TR500)\n"
+    "  --help                 show this help\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: orbv-sample-shot [options]\n"
-                 "  --dir DIR              output directory (default .)\n"
-                 "  --name NAME            file name stem (default shot)\n"
-                 "  --width N              lens picture width: 1440, 1936, 3888 (default 1440)\n"
-                 "  --frames N             frames per lens movie (default 10)\n"
-                 "  --still                two JPEG stills instead of two movies\n"
-                 "  --bframes              encode with B-frames\n"
-                 "  --sound pcm|aac|none   sound of the movies (default pcm)\n"
-                 "  --channels 1|2         mono or stereo (default 2)\n"
-                 "  --rate N               sample rate (default 48000)\n"
-                 "  --seconds S            sound length (default: as long as the pictures)\n"
-                 "  --preset P             libx264 preset (default ultrafast)\n"
-                 "  --capture-mode N       maker-note capture mode (default 128)\n"
-                 "  --multi-capture N      maker-note multi-capture value (default 0)\n"
-                 "  --camera-orientation N maker-note camera orientation (default 0)\n"
-                 "  --orientation N        EXIF orientation (default 1)\n"
-                 "  --datetime TEXT        DateTimeOriginal (default 2024:05:17 10:30:00)\n"
-                 "  --maker TEXT, --model TEXT\n");
+    std::fputs(kUsage, stderr);
     return 2;
+}
+
+bool renderable(const orbv_sample::ShotOptions& o) {
+    return o.lens_width >= kMinWidth && o.lens_width <= kMaxWidth &&
+           (o.stills || o.lens_width % 2 == 0);
 }
 
 }  // namespace
@@ -46,7 +65,10 @@ int main(int argc, char** argv) {
             }
             return argv[++i];
         };
-        if (arg == "--dir") {
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--dir") {
             dir = value();
         } else if (arg == "--name") {
             o.name = value();
@@ -95,8 +117,12 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (o.lens_width < 32 || o.frames < 1 || (o.channels != 1 && o.channels != 2) ||
-        o.sample_rate < 8000) {
+    if (!renderable(o)) {
+        std::fprintf(stderr, "orbv-sample-shot: cannot render lens pictures %d pixels wide\n",
+                     o.lens_width);
+        return 2;
+    }
+    if (o.frames < 1 || (o.channels != 1 && o.channels != 2) || o.sample_rate < 8000) {
         return usage();
     }
     try {
