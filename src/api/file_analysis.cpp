@@ -98,7 +98,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     bool is_target = is_target_file(metadata);
     libavIF media(request.path);
     const int32_t opened = media.open_input(0);
-    format.after_open(media, opened, request, &is_target);
+    format.after_open(media, opened, request, metadata, &is_target);
     if (opened != 0) {
         return fail_media_step(request.path, errors::kAnalysisOpenFailed, media,
                                std::string(format.tag()) + " open_inputfile error", document);
