@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include "media/container_rules.h"
+
 namespace orbv {
 
 namespace {
@@ -107,20 +109,26 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
 int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
                                      MediaError& error) {
     if (!container_ || source == nullptr) return error.set(AVERROR(EINVAL));
+    const AVCodecID codec_id = sound_codec_for(container_.get());
     NewStream made;
-    int32_t ret = new_stream(AV_CODEC_ID_PCM_S16LE, "Colud not find encoder", &made, error);
+    int32_t ret = new_stream(codec_id, "Colud not find encoder", &made, error);
     if (ret < 0) return ret;
     AVCodecContext* enc = made.encoder.get();
     enc->sample_fmt = made.codec->sample_fmts ? made.codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
-    enc->codec_id = AV_CODEC_ID_PCM_S16LE;
+    enc->codec_id = codec_id;
     enc->sample_rate = source->sample_rate;
-    enc->bit_rate = bit_rate != 0 ? bit_rate : source->bit_rate;
+    enc->bit_rate = sound_bit_rate(codec_id, bit_rate, source->bit_rate);
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
     if (ret < 0) return error.set(ret);
     made.stream->time_base = AVRational{1, source->sample_rate};
     enc->time_base = made.stream->time_base;
-    return open_stream(&made, false, &audio_, error);
+    // PCM packets go out as they come; a compressing encoder's first packets start before 0
+    // (its priming), which only the interleaving writer passes on.
+    const bool compressed = codec_id != AV_CODEC_ID_PCM_S16LE;
+    if (compressed && (format()->flags & AVFMT_GLOBALHEADER))
+        enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    return open_stream(&made, compressed, &audio_, error);
 }
 
 int OutputFile::open_file(const char* path) {

@@ -133,41 +133,70 @@ double scene_psnr(const Picture& p, int frame) {
     return 10 * std::log10(255.0 * 255.0 / std::max(sum / n, 1e-9));
 }
 
-// The sound: 16-bit PCM stereo at the chosen input's rate, between the sample counts given.
+// The sound: stereo at the chosen input's rate (16-bit PCM, or AAC in an MP4), between the sample
+// counts given.
 void expect_sound(const std::string& out, int rate, int64_t min, int64_t max) {
+    const bool mp4 = out.substr(out.size() - 4) == ".mp4";
     EXPECT_EQ(probe(out, "a", "stream=codec_name,sample_rate,channels"),
-              "pcm_s16le\n" + std::to_string(rate) + "\n2");
+              (mp4 ? "aac\n" : "pcm_s16le\n") + std::to_string(rate) + "\n2");
     EXPECT_GE(probe_int(out, "a", "stream=duration_ts"), min);
     EXPECT_LE(probe_int(out, "a", "stream=duration_ts"), max);
 }
 // The samples of `pictures` frames: the sound fills the pictures to the sample and no further.
 int64_t samples(int pictures, int rate) { return std::llround(pictures * kFrameSeconds * rate); }
 
-TEST(Export, MoviePairDocumentsStreamsAndPictures) {
-    // Into a directory whose name must be escaped in the documents.
-    const std::string dir = fixture_file("odd \"name\" \\ dir");
-    std::filesystem::create_directory(dir);
-    const ExportArgs a = args(movies().lens1, movies().lens2, dir + "/pano.mov");
-    const std::vector<CallbackRecord> r = export_ok(a);
-    ASSERT_EQ(r.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(r[i].state, i == 0 ? STATE_START : STATE_PROGRESS);
-        EXPECT_EQ(r[i].document,
-                  paths(a) + ",\"frame_count\":" + std::to_string(i ? 10 * i : kFrames) + "}");
+// The top-level atoms of a movie, in order.
+std::string top_level_atoms(const std::string& path) {
+    const std::string bytes = read_file(path);
+    std::string types;
+    for (size_t pos = 0, size; pos + 8 <= bytes.size(); pos += size) {
+        size = get_u32(bytes, pos) == 1 ? get_u64(bytes, pos + 8) : get_u32(bytes, pos);
+        types += bytes.substr(pos + 4, 4) + (size < 8 ? "!" : " ");
+        if (size < 8) break;
     }
-    EXPECT_EQ(r[3].document, paths(a) + "}");
-    EXPECT_EQ(probe(a.out, "v", "stream=codec_name,width,height,nb_frames"), "h264\n1440\n720\n20");
-    EXPECT_NE(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
-                  .find("side_data_type=Spherical Mapping\nprojection=equirectangular"),
-              std::string::npos);
-    expect_sound(a.out, 48000, samples(kFrames, 48000), samples(kFrames, 48000));
-    const std::vector<Picture> frames = decode(a.out);
-    expect_shown(frames, kFrames, 0, 1, 0, 1);
-    // Away from the seam the panorama is the scene itself, after two H.264 encodings.
-    EXPECT_GE(scene_psnr(frames[5], 5), 30.0);
-    // This library's panoramas are the viewer's targets.
-    EXPECT_EQ(json_field(analysis(a.out), "youtube360_maker"), "VELORA360Viewer win.1.0.0");
-    EXPECT_EQ(json_field(analysis(a.out), "isTarget"), "true");
+    return types;
+}
+
+// The MOV as the camera's viewer has always written it, and the MP4 to share: moov first, AAC
+// sound, and also the spherical video boxes that players read (stereo mode mono).
+TEST(Export, MoviePairDocumentsStreamsAndPictures) {
+    for (const char* name : {"/pano.mov", "/pano.mp4"}) {
+        SCOPED_TRACE(name);
+        // Into a directory whose name must be escaped in the documents.
+        const std::string dir = fixture_file("odd \"name\" \\ dir");
+        std::filesystem::create_directory(dir);
+        const ExportArgs a = args(movies().lens1, movies().lens2, dir + name);
+        const std::vector<CallbackRecord> r = export_ok(a);
+        ASSERT_EQ(r.size(), 4u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(r[i].state, i == 0 ? STATE_START : STATE_PROGRESS);
+            EXPECT_EQ(r[i].document,
+                      paths(a) + ",\"frame_count\":" + std::to_string(i ? 10 * i : kFrames) + "}");
+        }
+        EXPECT_EQ(r[3].document, paths(a) + "}");
+        EXPECT_EQ(probe(a.out, "v", "stream=codec_name,width,height,nb_frames"),
+                  "h264\n1440\n720\n20");
+        EXPECT_NE(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
+                      .find("side_data_type=Spherical Mapping\nprojection=equirectangular"),
+                  std::string::npos);
+        expect_sound(a.out, 48000, samples(kFrames, 48000), samples(kFrames, 48000));
+        const std::vector<Picture> frames = decode(a.out);
+        expect_shown(frames, kFrames, 0, 1, 0, 1);
+        // Away from the seam the panorama is the scene itself, after two H.264 encodings.
+        EXPECT_GE(scene_psnr(frames[5], 5), 30.0);
+        // This library's panoramas are the viewer's targets.
+        EXPECT_EQ(json_field(analysis(a.out), "youtube360_maker"), "VELORA360Viewer win.1.0.0");
+        EXPECT_EQ(json_field(analysis(a.out), "isTarget"), "true");
+        // Every chunk offset still finds its data after the insertion.
+        EXPECT_EQ(run_command("ffmpeg -v error -i " + shell_quote(a.out) + " -f null - 2>&1"), "");
+        const bool mp4 = a.out.back() == '4';
+        EXPECT_EQ(top_level_atoms(a.out), mp4 ? "ftyp moov free mdat " : "ftyp wide mdat moov ");
+        EXPECT_EQ(run_command("exiftool -s -s -s -ProjectionType " + shell_quote(a.out)),
+                  "equirectangular\n");
+        EXPECT_EQ(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
+                          .find("side_data_type=Stereo 3D\ntype=2D\n") != std::string::npos,
+                  mp4);
+    }
 }
 
 // Every picture pair once and in order with B-frames in one input only, the two decoders' delays
