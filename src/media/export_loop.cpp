@@ -160,6 +160,8 @@ int32_t libavIF::ExportRun::set_up() {
         output_.add_video_stream(codec, params_.output_width, params_.output_height,
                                  source.video_decoder().get(), source.video_stream(), error_));
     if (ret < 0) return fail("add video stream", ret);
+    ret = error_.set_code(output_.set_creation_time(params_.datetime));
+    if (ret < 0) return fail("add video stream", error_.set(ret));
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");
         ret = error_.set_code(output_.open_file(export_path_));
