@@ -161,6 +161,8 @@ int32_t libavIF::ExportRun::set_up() {
         output_.add_video_stream(codec, params_.output_width, params_.output_height,
                                  source.video_decoder().get(), source.video_stream(), error_));
     if (ret < 0) return fail("add video stream", ret);
+    ret = error_.set_code(output_.set_creation_time(params_.datetime));
+    if (ret < 0) return fail("add video stream", error_.set(ret));
     if (is_sharing_mp4(output_.format())) {
         log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
         ret = error_.set_code(prepare_sharing_mp4(output_.container(), output_.video().stream()));
