@@ -167,7 +167,8 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
         return result;
     }
     MovFile mov(export_path, true);
-    const int32_t result = outcome(mov.insert_spherical_xml(xml.c_str()), mov);
+    int32_t result = outcome(mov.insert_spherical_xml(xml.c_str()), mov);
+    if (result == 0) result = outcome(mov.fold_free_after_moov(), mov);
     mov.close();
     return result;
 }

@@ -59,6 +59,11 @@ class MovFile : public BinaryFile {
     // is fragmented (its fragments locate their data by offsets of their own) or when the file
     // cannot be grown.
     int32_t insert_spherical_xml(const char* xml);
+    // Takes a free atom that directly follows moov into moov as its last child (4 bytes
+    // rewritten), so that a moov-first movie reads ftyp, moov, mdat: the muxer leaves its
+    // 8-byte reserve for a wide mdat header there. 0 also when there is none; -1 when the
+    // file cannot be read or moov's size field cannot hold it.
+    int32_t fold_free_after_moov();
 
     // Closes the stream and releases both buffers (the pointers handed out die with them).
     void close();

@@ -119,4 +119,17 @@ int32_t MovFile::insert_spherical_xml(const char* xml) {
     return 0;
 }
 
+int32_t MovFile::fold_free_after_moov() {
+    Atom moov;
+    if (find("moov", 0, 0, &moov) != 0) return -1;
+    uint8_t head[8];
+    const ReadResult got = moov.start == -1 ? kReadShort : read_at(moov.end, head, 8);
+    if (got == kReadError) return -1;
+    if (got != kReadDone || std::memcmp(head + 4, "free", 4) != 0) return 0;
+    const int64_t size = get_u32(head);
+    const int64_t file = file_size();
+    if (size < 8 || file < 0 || size > file - moov.end) return file < 0 ? -1 : 0;
+    return grow_atom_size(moov.start, size);
+}
+
 }  // namespace orbv
