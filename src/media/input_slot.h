@@ -49,6 +49,10 @@ class InputSlot {
     // untouched), or a negative code. The end of the file releases the pictures the decoder
     // still holds.
     int next_picture(AVFrame* frame);
+    // As next_picture for the first picture of a still whose decoder can reduce (a JPEG's:
+    // see AVCodec::max_lowres), decoded at 1/2^reduction of its width and height, rounded up.
+    // A picture that cannot be decoded reduced is decoded at full size.
+    int next_picture_reduced(int reduction, AVFrame* frame);
     // Moves back to the key picture at or before `seconds` of the video stream and forgets
     // what the decoders hold.
     void seek(float seconds);
