@@ -70,8 +70,9 @@ ORBV_API int32_t ORBV_export(const char* movie_path1, const char* movie_path2,
                              const char* datetime, const char* cancel_path,
                              ProgressCallback callback);
 
-/* Writes the sound track of a movie as 16-bit PCM stereo into the container named by
- * audio_path's extension (bit_rate 0: the source's). */
+/* Writes the sound track of a movie in stereo into the container named by audio_path's
+ * extension: AAC in .m4a and .mp4 (bit_rate 0: 192 kb/s), FLAC in .flac, 16-bit PCM in any
+ * other (bit_rate 0: the source's). */
 ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* audio_path, int32_t bit_rate,
                                 const char* cancel_path, ProgressCallback callback);
 

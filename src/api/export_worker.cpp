@@ -141,11 +141,12 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
     return 0;
 }
 
-// Marks the finished output as a panorama: a GPano XMP segment for a still, a spherical-video
-// atom in the video track of a movie. A refusal of the insertion (no video track, a size that
-// would pass its field) leaves the file as it was and is not examined. A write that fails on
-// the way (a full disk) may leave the file broken, so it is the export's failure: -1 with the
-// system's code, in FFmpeg's negative form, and its text. A file that cannot be reopened throws.
+// Marks the finished output as a panorama: a GPano XMP segment for a still (after its EXIF
+// date), a spherical-video atom in the video track of a movie (dated by the muxer). A refusal of
+// the insertion (no video track, a size that would pass its field) leaves the file as it was and is
+// not examined. A write that fails on the way (a full disk) may leave the file broken, so it is the
+// export's failure: -1 with the system's code, in FFmpeg's negative form, and its text. A file that
+// cannot be reopened throws.
 int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const ExportParams& params,
                                  int32_t* errnum, std::string* errstr) {
     const std::string xml =
@@ -158,7 +159,9 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
     };
     if (is_jpeg) {
         JpegFile jpeg(export_path, true);
-        const int32_t result = outcome(jpeg.insert_xmp(xml.c_str()), jpeg);
+        // The date first: the XMP then stands before it, in the first APP1 slot.
+        int32_t result = outcome(jpeg.insert_exif_date(params.datetime), jpeg);
+        if (result == 0) result = outcome(jpeg.insert_xmp(xml.c_str()), jpeg);
         log_message(LOG_TRACE, "[.jpeg analyze] close stream");
         jpeg.close();
         return result;

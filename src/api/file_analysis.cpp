@@ -101,7 +101,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     // their delay before the first picture and their end; the picture is the same.
     media.set_decoder_threads(1);
     const int32_t opened = media.open_input(0);
-    format.after_open(media, opened, request, &is_target);
+    format.after_open(media, opened, request, metadata, &is_target);
     if (opened != 0) {
         return fail_media_step(request.path, errors::kAnalysisOpenFailed, media,
                                std::string(format.tag()) + " open_inputfile error", document);

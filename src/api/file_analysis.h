@@ -49,9 +49,10 @@ class AnalysisFormat {
     // The reader step. Throws orbv::Error when the file cannot be read.
     virtual CameraMetadata read_metadata(const char* path) const = 0;
     // Called once open_input of the file returned `opened`: the format's trace lines, and the
-    // rules on its streams that may withdraw the target decision.
+    // rules on its streams that may withdraw the target decision made from `metadata`.
     virtual void after_open(const libavIF& /*media*/, int32_t /*opened*/,
-                            const AnalysisRequest& /*request*/, bool* /*is_target*/) const {}
+                            const AnalysisRequest& /*request*/, const CameraMetadata& /*metadata*/,
+                            bool* /*is_target*/) const {}
 
   private:
     const char* tag_;

@@ -39,13 +39,14 @@ class MovieFormat final : public AnalysisFormat {
     }
 
     void after_open(const libavIF& media, int32_t opened, const AnalysisRequest& request,
-                    bool* is_target) const override {
+                    const CameraMetadata& metadata, bool* is_target) const override {
         if (opened != 0) {
             log_message(LOG_ERROR, "[ORBV_analyze_movie] open_inputfile error");
             return;
         }
-        // The camera records PCM; AAC sound marks a file that was re-encoded elsewhere.
-        if (media.audio_codec_id() == AV_CODEC_ID_AAC) *is_target = false;
+        // The camera records PCM; AAC sound marks a file that was re-encoded elsewhere, unless
+        // it is one of this library's MP4 panoramas, whose sound is AAC.
+        if (media.audio_codec_id() == AV_CODEC_ID_AAC && metadata.stitched != 0) *is_target = false;
         log_message(LOG_TRACE, "[ORBV_analyze_movie] codec_id:%d:", media.audio_codec_id());
         log_message(LOG_TRACE, "[ORBV_analyze_movie] isTarget__:%d:", *is_target ? 1 : 0);
         log_message(LOG_TRACE,

@@ -1,4 +1,5 @@
-// The audio track writer: the sound of slot 0 as 16-bit stereo PCM in a file of its own.
+// The audio track writer: the sound of slot 0 in stereo in a file of its own (16-bit PCM, or
+// AAC or FLAC where the file's name asks for them).
 #include "media/libav_if.h"
 #include "util/log.h"
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "media/container_rules.h"
 #include "media/libav_if.h"
 #include "stitch/frame_converter.h"
 #include "util/log.h"
@@ -160,6 +161,13 @@ int32_t libavIF::ExportRun::set_up() {
         output_.add_video_stream(codec, params_.output_width, params_.output_height,
                                  source.video_decoder().get(), source.video_stream(), error_));
     if (ret < 0) return fail("add video stream", ret);
+    ret = error_.set_code(output_.set_creation_time(params_.datetime));
+    if (ret < 0) return fail("add video stream", error_.set(ret));
+    if (is_sharing_mp4(output_.format())) {
+        log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
+        ret = error_.set_code(prepare_sharing_mp4(output_.container(), output_.video().stream()));
+        if (ret < 0) return fail("add video stream", error_.set(ret));
+    }
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");
         ret = error_.set_code(output_.open_file(export_path_));

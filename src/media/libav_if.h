@@ -69,8 +69,8 @@ class libavIF {
     // the stream ends before any picture decodes. Every field of the object stays the file's.
     int32_t write_thumbnail(const char* path, int32_t width, int32_t orientation,
                             ThumbnailDecode decode = ThumbnailDecode::Reduced);
-    // Writes the sound of slot 0 as 16-bit stereo PCM into the container named by audio_path,
-    // reporting every audio packet. AVERROR_EOF when not one packet of the sound was read.
+    // Writes the sound of slot 0 in stereo into the container named by audio_path, in the codec
+    // that container takes (see OutputFile::add_audio_stream), reporting every audio packet. AVERROR_EOF when not one packet of the sound was read.
     int32_t write_audio(const char* audio_path, int32_t bit_rate, ProgressReporter& progress);
     // The number of audio packets announced by write_audio: the stream's length over the first
     // packet's. A packet without a duration is measured by its size or the decoder's frame

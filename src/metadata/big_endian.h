@@ -12,6 +12,10 @@ inline uint32_t get_u32(const uint8_t* p) {
            static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
 }
 
+inline uint64_t get_u64(const uint8_t* p) {
+    return static_cast<uint64_t>(get_u32(p)) << 32 | get_u32(p + 4);
+}
+
 inline void put_u16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
@@ -22,6 +26,11 @@ inline void put_u32(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 16);
     p[2] = static_cast<uint8_t>(v >> 8);
     p[3] = static_cast<uint8_t>(v);
+}
+
+inline void put_u64(uint8_t* p, uint64_t v) {
+    put_u32(p, static_cast<uint32_t>(v >> 32));
+    put_u32(p + 4, static_cast<uint32_t>(v));
 }
 
 }  // namespace orbv

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "metadata/binary_file.h"
 
@@ -36,6 +37,10 @@ class JpegFile : public BinaryFile {
     // the file unchanged when the text does not fit the 16-bit length, when the file does not
     // start with the start-of-image marker, or when the file cannot be grown.
     int32_t insert_xmp(const char* text);
+    // Writes an EXIF APP1 segment holding DateTimeOriginal alone right after the start-of-image
+    // marker, refused like insert_xmp; a text that is no "YYYY:MM:DD HH:MM:SS" date writes
+    // nothing and gives 0.
+    int32_t insert_exif_date(const char* camera_date);
 
     // Closes the stream and releases both buffers (the pointers handed out die with them).
     void close();
@@ -47,6 +52,9 @@ class JpegFile : public BinaryFile {
     std::unique_ptr<char[]> xmp_buf;
 
   private:
+    // Writes FF E1, the length and `payload` (at most 65,533 bytes) after the start-of-image
+    // marker; refusals and failures are logged as "[.jpeg analyze] <what> error...".
+    int32_t insert_app1(const std::vector<uint8_t>& payload, const char* what);
     int32_t scan_markers();
     // 0 when the slot's payload holds at least `min_size` bytes and begins with `signature`'s
     // four bytes, 1 when it does not, -1 (errnum set) when the read fails.

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "metadata/binary_file.h"
 
@@ -51,9 +52,11 @@ class MovFile : public BinaryFile {
     // size would not fit the form (2^32 or more for the 32-bit form).
     int32_t grow_atom_size(int64_t header_offset, int64_t added);
     // Writes a uuid atom (size L + 24, "uuid", kSphericalUuid, the text) as the last child of
-    // the video trak and grows that trak and moov by L + 24. Needs the writable flag. Refused
-    // with -1 and the file unchanged when there is no video track, when a size would pass its
-    // form, when media data follows moov (its chunk offsets would go stale) or when the file
+    // the video trak, grows that trak and moov by L + 24 and adds L + 24 to every chunk offset
+    // (stco and co64 of every track) that points at or past the atom. Needs the writable flag.
+    // Refused with -1 and the file unchanged when there is no video track, when a size or a
+    // 32-bit offset would pass its form, when a chunk offset table is broken, when the movie
+    // is fragmented (its fragments locate their data by offsets of their own) or when the file
     // cannot be grown.
     int32_t insert_spherical_xml(const char* xml);
 
@@ -76,9 +79,27 @@ class MovFile : public BinaryFile {
     bool read_size(int64_t header_offset, uint64_t* size, bool* wide);
     // locate_video_track with the atoms themselves.
     int32_t locate(Atom* moov, Atom* trak);
-    // Whether a top-level mdat or moof stands at or after `from`, or the atoms there cannot
-    // be walked (then the answer must be yes).
-    bool media_data_after(int64_t from);
+    // The entries of a stco table, or of a co64 table when wide.
+    struct ChunkTable {
+        int64_t entries = 0;  // offset of the first entry
+        bool wide = false;
+        std::vector<uint8_t> bytes;
+        // Adds `added` to every offset at or past `from`: how many moved, or -1 when one
+        // would not fit its width.
+        int64_t shift(int64_t from, int64_t added);
+    };
+    // Every chunk offset table of every trak in moov, read whole. -1 when one is broken.
+    int32_t read_chunk_tables(const Atom& moov, std::vector<ChunkTable>* tables);
+    int32_t read_chunk_table(const Atom& table, bool wide, std::vector<ChunkTable>* tables);
+    // The tables whose offsets moved, shifted; why not, when they cannot move.
+    const char* shift_chunk_offsets(const Atom& moov, int64_t from, int64_t added,
+                                    std::vector<ChunkTable>* moved);
+    // Writes tables read before `added` bytes were inserted at `at`.
+    bool write_chunk_tables(const std::vector<ChunkTable>& tables, int64_t at, int64_t added);
+    // Why the atom cannot go in (nullptr when it can), checked before anything is written;
+    // *moved gets the chunk offset tables as they must be written afterwards.
+    const char* check_insertion(const Atom& moov, const Atom& trak, int64_t added,
+                                std::vector<ChunkTable>* moved);
 };
 
 }  // namespace orbv

@@ -76,22 +76,20 @@ int32_t MovFile::grow_atom_size(int64_t header_offset, int64_t added) {
     return write_at(header_offset, field, 4) ? 0 : -1;
 }
 
-bool MovFile::media_data_after(int64_t from) {
-    const int64_t size = file_size();
-    if (size < 0) return true;
-    for (int64_t pos = from; pos < size;) {
-        uint8_t head[16];
-        if (size - pos < 8 || read_at(pos, head, 8) != kReadDone) return true;
-        if (std::memcmp(head + 4, "mdat", 4) == 0 || std::memcmp(head + 4, "moof", 4) == 0)
-            return true;
-        uint64_t atom_size;
+const char* MovFile::check_insertion(const Atom& moov, const Atom& trak, int64_t added,
+                                     std::vector<ChunkTable>* moved) {
+    if (static_cast<uint64_t>(added) >= k32BitLimit) return "text too long";
+    Atom mvex;
+    if (find("mvex", moov.payload, moov.end, &mvex) != 0) return errstr;
+    if (mvex.start != -1) return "fragmented movie";
+    for (int64_t header : {moov.start, trak.start}) {
+        uint64_t size;
         bool wide;
-        if (!read_size(pos, &atom_size, &wide)) return true;
-        const uint64_t header = wide ? 16 : 8;
-        if (atom_size < header || atom_size > static_cast<uint64_t>(size - pos)) return true;
-        pos += static_cast<int64_t>(atom_size);
+        if (!read_size(header, &size, &wide)) return "cannot read atom size";
+        const uint64_t limit = wide ? static_cast<uint64_t>(INT64_MAX) : k32BitLimit - 1;
+        if (static_cast<uint64_t>(added) > limit - size) return "atom would pass 2^32 bytes";
     }
-    return false;
+    return shift_chunk_offsets(moov, trak.end, added, moved);
 }
 
 int32_t MovFile::insert_spherical_xml(const char* xml) {
@@ -103,25 +101,19 @@ int32_t MovFile::insert_spherical_xml(const char* xml) {
     Atom moov, trak;
     if (locate(&moov, &trak) != 0) return refuse("Not Found video track");
     const int64_t n = static_cast<int64_t>(std::strlen(xml)) + kUuidHeader;
-    if (static_cast<uint64_t>(n) >= k32BitLimit) return refuse("text too long");
-    if (media_data_after(moov.end)) return refuse("media data follows moov");
-    // Both sizes must be able to grow before anything is written.
-    for (int64_t header : {moov.start, trak.start}) {
-        uint64_t size;
-        bool wide;
-        if (!read_size(header, &size, &wide)) return refuse("cannot read atom size");
-        const uint64_t limit = wide ? static_cast<uint64_t>(INT64_MAX) : k32BitLimit - 1;
-        if (static_cast<uint64_t>(n) > limit - size) return refuse("atom would pass 2^32 bytes");
-    }
+    std::vector<ChunkTable> moved;
+    if (const char* why = check_insertion(moov, trak, n, &moved)) return refuse(why);
 
     std::vector<uint8_t> atom(static_cast<size_t>(n));
     put_u32(atom.data(), static_cast<uint32_t>(n));
     std::memcpy(&atom[4], "uuid", 4);
     std::memcpy(&atom[8], kSphericalUuid, 16);
     std::memcpy(&atom[kUuidHeader], xml, static_cast<size_t>(n - kUuidHeader));
+    // Only the growth of the file can fail for want of room, and it undoes itself; what
+    // follows rewrites bytes in place. Both headers lie before the insertion point.
     if (insert_bytes(trak.end, atom.data(), atom.size()) != 0) return refuse(errstr);
-    // The headers lie before the insertion point, so their offsets still hold.
-    if (grow_atom_size(moov.start, n) != 0 || grow_atom_size(trak.start, n) != 0)
+    if (grow_atom_size(moov.start, n) != 0 || grow_atom_size(trak.start, n) != 0 ||
+        !write_chunk_tables(moved, trak.end, n))
         return refuse(errstr);
     errnum = 0;
     return 0;

@@ -58,6 +58,21 @@ std::string analysis(const std::string& path) {
     ORBV_analyze_image(path.c_str(), nullptr, 0, 0, &Recorder::callback);
     return rec.final_record().document;
 }
+// An exported panorama's analysis: a target without camera values, dated by its own packet
+// (the date written for players and photo libraries changes nothing here).
+std::string panorama_analysis(const ExportArgs& a, const char* duration, int frames) {
+    return "{\"width\":1440,\"height\":720,\"duration\":" + std::string(duration) +
+           ",\"frame_count\":" + std::to_string(frames) +
+           ",\"maker\":\"(null)\",\"model\":\"(null)\",\"orientaion\":-1,\"capture_mode\":-1,"
+           "\"multi_capture\":-1,\"camera_orientation\":-1,\"youtube360_maker\":\"VELORA360Viewer "
+           "win.1.0.0\",\"isTarget\":true,\"createdThumbnail\":false,\"movie_path\":\"" +
+           escaped(a.out) + "\",\"thumbnail_path\":\"\",\"datetime\":\"" + a.datetime +
+           "\",\"type\":\"" + (frames ? "MOVIE" : "JPEG") + "\"}";
+}
+// The movie's creation time as ffprobe reads it from the video track and the container.
+std::string creation_times(const std::string& path) {
+    return probe(path, "v", "stream_tags=creation_time:format_tags=creation_time");
+}
 
 // The output's pictures as the ffmpeg program decodes them, in their stored 4:2:0 layout.
 std::vector<Picture> decode(const std::string& path) {
@@ -133,41 +148,70 @@ double scene_psnr(const Picture& p, int frame) {
     return 10 * std::log10(255.0 * 255.0 / std::max(sum / n, 1e-9));
 }
 
-// The sound: 16-bit PCM stereo at the chosen input's rate, between the sample counts given.
+// The sound: stereo at the chosen input's rate (16-bit PCM, or AAC in an MP4), between the sample
+// counts given.
 void expect_sound(const std::string& out, int rate, int64_t min, int64_t max) {
+    const bool mp4 = out.substr(out.size() - 4) == ".mp4";
     EXPECT_EQ(probe(out, "a", "stream=codec_name,sample_rate,channels"),
-              "pcm_s16le\n" + std::to_string(rate) + "\n2");
+              (mp4 ? "aac\n" : "pcm_s16le\n") + std::to_string(rate) + "\n2");
     EXPECT_GE(probe_int(out, "a", "stream=duration_ts"), min);
     EXPECT_LE(probe_int(out, "a", "stream=duration_ts"), max);
 }
 // The samples of `pictures` frames: the sound fills the pictures to the sample and no further.
 int64_t samples(int pictures, int rate) { return std::llround(pictures * kFrameSeconds * rate); }
 
-TEST(Export, MoviePairDocumentsStreamsAndPictures) {
-    // Into a directory whose name must be escaped in the documents.
-    const std::string dir = fixture_file("odd \"name\" \\ dir");
-    std::filesystem::create_directory(dir);
-    const ExportArgs a = args(movies().lens1, movies().lens2, dir + "/pano.mov");
-    const std::vector<CallbackRecord> r = export_ok(a);
-    ASSERT_EQ(r.size(), 4u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(r[i].state, i == 0 ? STATE_START : STATE_PROGRESS);
-        EXPECT_EQ(r[i].document,
-                  paths(a) + ",\"frame_count\":" + std::to_string(i ? 10 * i : kFrames) + "}");
+// The top-level atoms of a movie, in order.
+std::string top_level_atoms(const std::string& path) {
+    const std::string bytes = read_file(path);
+    std::string types;
+    for (size_t pos = 0, size; pos + 8 <= bytes.size(); pos += size) {
+        size = get_u32(bytes, pos) == 1 ? get_u64(bytes, pos + 8) : get_u32(bytes, pos);
+        types += bytes.substr(pos + 4, 4) + (size < 8 ? "!" : " ");
+        if (size < 8) break;
     }
-    EXPECT_EQ(r[3].document, paths(a) + "}");
-    EXPECT_EQ(probe(a.out, "v", "stream=codec_name,width,height,nb_frames"), "h264\n1440\n720\n20");
-    EXPECT_NE(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
-                  .find("side_data_type=Spherical Mapping\nprojection=equirectangular"),
-              std::string::npos);
-    expect_sound(a.out, 48000, samples(kFrames, 48000), samples(kFrames, 48000));
-    const std::vector<Picture> frames = decode(a.out);
-    expect_shown(frames, kFrames, 0, 1, 0, 1);
-    // Away from the seam the panorama is the scene itself, after two H.264 encodings.
-    EXPECT_GE(scene_psnr(frames[5], 5), 30.0);
-    // This library's panoramas are the viewer's targets.
-    EXPECT_EQ(json_field(analysis(a.out), "youtube360_maker"), "VELORA360Viewer win.1.0.0");
-    EXPECT_EQ(json_field(analysis(a.out), "isTarget"), "true");
+    return types;
+}
+
+// The MOV as the camera's viewer has always written it, and the MP4 to share: moov first, AAC
+// sound, and also the spherical video boxes that players read (stereo mode mono).
+TEST(Export, MoviePairDocumentsStreamsAndPictures) {
+    for (const char* name : {"/pano.mov", "/pano.mp4"}) {
+        SCOPED_TRACE(name);
+        // Into a directory whose name must be escaped in the documents.
+        const std::string dir = fixture_file("odd \"name\" \\ dir");
+        std::filesystem::create_directory(dir);
+        const ExportArgs a = args(movies().lens1, movies().lens2, dir + name);
+        const std::vector<CallbackRecord> r = export_ok(a);
+        ASSERT_EQ(r.size(), 4u);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(r[i].state, i == 0 ? STATE_START : STATE_PROGRESS);
+            EXPECT_EQ(r[i].document,
+                      paths(a) + ",\"frame_count\":" + std::to_string(i ? 10 * i : kFrames) + "}");
+        }
+        EXPECT_EQ(r[3].document, paths(a) + "}");
+        EXPECT_EQ(probe(a.out, "v", "stream=codec_name,width,height,nb_frames"),
+                  "h264\n1440\n720\n20");
+        EXPECT_NE(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
+                      .find("side_data_type=Spherical Mapping\nprojection=equirectangular"),
+                  std::string::npos);
+        expect_sound(a.out, 48000, samples(kFrames, 48000), samples(kFrames, 48000));
+        const std::vector<Picture> frames = decode(a.out);
+        expect_shown(frames, kFrames, 0, 1, 0, 1);
+        // Away from the seam the panorama is the scene itself, after two H.264 encodings.
+        EXPECT_GE(scene_psnr(frames[5], 5), 30.0);
+        EXPECT_EQ(creation_times(a.out),
+                  "2024-05-17T10:30:00.000000Z\n2024-05-17T10:30:00.000000Z");
+        EXPECT_EQ(analysis(a.out), panorama_analysis(a, "0.667", kFrames));
+        // Every chunk offset still finds its data after the insertion.
+        EXPECT_EQ(run_command("ffmpeg -v error -i " + shell_quote(a.out) + " -f null - 2>&1"), "");
+        const bool mp4 = a.out.back() == '4';
+        EXPECT_EQ(top_level_atoms(a.out), mp4 ? "ftyp moov free mdat " : "ftyp wide mdat moov ");
+        EXPECT_EQ(run_command("exiftool -s -s -s -ProjectionType " + shell_quote(a.out)),
+                  "equirectangular\n");
+        EXPECT_EQ(run_command("ffprobe -v error -show_streams " + shell_quote(a.out))
+                          .find("side_data_type=Stereo 3D\ntype=2D\n") != std::string::npos,
+                  mp4);
+    }
 }
 
 // Every picture pair once and in order with B-frames in one input only, the two decoders' delays
@@ -214,6 +258,7 @@ TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
     w[1].a.audio_input = 1, w[1].a.start1 = 0.1f, w[1].a.end1 = 0.5f;
     w[2].a.start1 = 0.2f, w[2].a.end1 = 0.5f, w[2].a.start2 = 0.1f, w[2].a.end2 = 0.45f;
     w[3].a.start1 = 0.3f;
+    w[3].a.datetime = "2023:02:29 10:30:00";  // no such day: the movie stays undated
     for (const Window& v : w) {
         EXPECT_EQ(frame_count(v.a), v.count) << v.a.out;
         const std::vector<Picture> frames = decode(v.a.out);
@@ -221,6 +266,7 @@ TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
         if (v.first1 >= 0) expect_shown(frames, v.pictures, v.first1, 1, v.first2, 1);
         expect_sound(v.a.out, v.rate, v.min, v.max);
     }
+    EXPECT_EQ(creation_times(w[3].a.out), "");
 }
 
 TEST(Export, StillPairGivesOneMotionJpegPictureWithGPanoXmp) {
@@ -241,9 +287,13 @@ TEST(Export, StillPairGivesOneMotionJpegPictureWithGPanoXmp) {
               "CroppedAreaImageWidthPixels: 1440\nCroppedAreaImageHeightPixels: 720\n"
               "FullPanoWidthPixels: 1440\nFullPanoHeightPixels: 720\n"
               "FirstPhotoDate: 2024:05:17 10:30:00\nLastPhotoDate: 2024:05:17 10:30:00\n");
-    // A target, dated by its own packet.
-    EXPECT_EQ(json_field(analysis(a.out), "isTarget"), "true");
-    EXPECT_EQ(json_field(analysis(a.out), "datetime"), a.datetime);
+    EXPECT_EQ(run_command("exiftool -s -s -s -EXIF:DateTimeOriginal " + shell_quote(a.out)),
+              a.datetime + "\n");
+    EXPECT_EQ(analysis(a.out), panorama_analysis(a, "0.040", 0));
+    ExportArgs undated = a;
+    undated.datetime = "2024-05-17 10:30";
+    export_ok(undated);
+    EXPECT_EQ(run_command("exiftool -s -s -s -EXIF:DateTimeOriginal " + shell_quote(a.out)), "");
 }
 
 // 1 when the upper halves of the AVX registers hold data, 0 when clear, -1 when the processor

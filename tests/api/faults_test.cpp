@@ -89,7 +89,9 @@ struct Work {
 std::vector<Work> works(const std::string& dir) {
     const orbv_sample::Shot& m = shot("movie", kFrames);
     const orbv_sample::Shot& s = shot("still", 1, true);
+    // The MP4 is written twice: its trailer moves the media data behind the index.
     return {{'3', {m.lens1, m.lens2, dir + "/pano.mov"}, "39999", "Could not write video"},
+            {'3', {m.lens1, m.lens2, dir + "/pano.mp4"}, "39999", "Could not write video"},
             {'3', {s.lens1, s.lens2, dir + "/pano.jpg"}, "39999", "Could not write video"},
             {'2', {m.lens1, "", dir + "/sound.wav"}, "29999", "Colud Not Write Audio!!"},
             {'1', {m.lens1, "", dir + "/thumb.jpg"}, "19999", "Could Not Write Thumbnail"}};

@@ -99,7 +99,7 @@ std::vector<Case> cases(const TempDir& dir) {
         {"null audio", '2', pcm, "", kNull, "20001", "Audio Path is NULL!!"},
         {"text movie", '2', text, "", dir.file("a.wav"), "20001", "Cold Not Open File", invalid,
          bad, 1},
-        {"container without PCM", '2', pcm, "", dir.file("a.mp4"), "29999",
+        {"container without PCM", '2', pcm, "", dir.file("a.ogg"), "29999",
          "Colud Not Write Audio!!", "-22", "Invalid argument", 0},
         {"container unknown", '2', pcm, "", dir.file("a.unknownext"), "29999",
          "Colud Not Write Audio!!", "*", "", 0},

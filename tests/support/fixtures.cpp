@@ -1,6 +1,7 @@
 #include "support/fixtures.h"
 
 #include <map>
+#include <set>
 #include <stdexcept>
 
 #include "support/test_support.h"
@@ -76,6 +77,28 @@ std::string insert_child(std::string bytes, const std::vector<std::string>& path
 std::string with_size(std::string bytes, const std::vector<std::string>& path, uint64_t size) {
     set_u32(&bytes, find_atom(bytes, path).start, static_cast<uint32_t>(size));
     return bytes;
+}
+
+std::string with_co64(const std::string& bytes, uint64_t shift) {
+    static const std::set<std::string> containers = {"moov", "trak", "mdia", "minf", "stbl"};
+    std::string out;
+    for (size_t pos = 0, size; pos + 8 <= bytes.size(); pos += size) {
+        size = get_u32(bytes, pos);
+        if (size < 8 || size > bytes.size() - pos) throw std::runtime_error("with_co64: atom size");
+        const std::string type = bytes.substr(pos + 4, 4);
+        std::string payload = bytes.substr(pos + 8, size - 8);
+        if (containers.count(type) != 0) payload = with_co64(payload, shift);
+        if (type != "stco") {
+            out += atom(type, payload);
+            continue;
+        }
+        ByteWriter table;
+        table.raw(payload.substr(0, 8));
+        for (uint32_t i = 0; i < get_u32(payload, 4); ++i)
+            table.u64(get_u32(payload, 8 + 4 * i) + shift);
+        out += atom("co64", table.str());
+    }
+    return out;
 }
 
 namespace {

@@ -57,6 +57,9 @@ std::string insert_child(std::string bytes, const std::vector<std::string>& path
                          const std::string& child, bool first);
 // The 32-bit size field of the atom at `path` set to `size`.
 std::string with_size(std::string bytes, const std::vector<std::string>& path, uint64_t size);
+// The movie (atoms in the 32-bit form) with every stco table rewritten as a co64 table, its
+// offsets moved by `shift`.
+std::string with_co64(const std::string& bytes, uint64_t shift);
 
 // The sample shot `name` (the key) of `frames` frames, or stills, its other options as `change`
 // sets them: made once per test program in a directory removed when the program ends.

@@ -1,5 +1,6 @@
-// Growing a movie's atoms for the panorama metadata never wraps a 32-bit size past 4 GiB: the
-// insertion is refused with the file unchanged instead.
+// The panorama metadata's insertion into a movie: into FFmpeg's moov-first movies every chunk
+// offset behind it moves and still finds its data; a 32-bit size or chunk offset never wraps past
+// 4 GiB, and a fragmented movie is not touched: the insertion is refused with the file unchanged.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -47,4 +48,73 @@ TEST(AtomSize, ThirtyTwoBitSizesDoNotWrapPast4GiB) {
     std::string head(4, '\0');
     in.read(&head[0], 4);
     EXPECT_EQ(get_u32(head, 0), size) << "moov's size changed";
+
+    // Moov-first movies whose chunk offset would pass 2^32, or whose fragments have offsets of
+    // their own.
+    const std::string stco = atom("stco", ByteWriter().u32(0).u32(1).u32(0xFFFFFFF0).str());
+    const std::string tkhd = atom("tkhd", std::string(84, '\0'));
+    testing::internal::CaptureStderr();
+    for (const std::string& moov :
+         {atom("moov", atom("trak", tkhd + atom("mdia", atom("minf", atom("stbl", stco))))),
+          atom("moov", atom("trak", tkhd) + atom("mvex", ""))}) {
+        write_file(path, moov + atom("mdat", "data"));
+        {
+            orbv::MovFile mov(path.c_str(), true);
+            EXPECT_EQ(mov.insert_spherical_xml("<a/>"), -1);
+        }
+        EXPECT_EQ(read_file(path), moov + atom("mdat", "data"));
+    }
+    testing::internal::GetCapturedStderr();
+}
+
+// What ffmpeg decodes from every stream: a checksum per picture and per packet of samples.
+std::string decoded(const std::string& path) {
+    int status = -1;
+    const std::string out = run_command(
+        "ffmpeg -v error -i " + shell_quote(path) + " -map 0 -f framemd5 - 2>&1", &status);
+    EXPECT_EQ(status, 0) << out;
+    return out;
+}
+
+TEST(AtomSize, MoovFirstMoviesDecodeTheSameAfterTheInsertion) {
+    TempDir dir;
+    const std::string video = "-f lavfi -i testsrc=size=96x64:rate=10 ";
+    const std::string sound = "-f lavfi -i sine=sample_rate=48000 ";
+    const struct {
+        const char* name;
+        std::string inputs;
+        bool co64;
+    } cases[] = {{"video.mp4", video, false},
+                 {"sound.mp4", video + sound, false},
+                 {"co64.mp4", video + sound, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.name);
+        int status = -1;
+        run_command("ffmpeg -v error " + c.inputs +
+                        "-t 1 -c:v libx264 -c:a aac -movflags +faststart " + shell_quote(path),
+                    &status);
+        ASSERT_EQ(status, 0);
+        const std::string before = decoded(path);
+        if (c.co64) {  // the wider tables grow moov, and so move the media data behind it
+            const std::string made = read_file(path);
+            write_file(path, with_co64(made, with_co64(made, 0).size() - made.size()));
+            ASSERT_NE(
+                find_atom(read_file(path), {"moov", "trak", "mdia", "minf", "stbl", "co64"}).start,
+                std::string::npos);
+        }
+        const std::string xml = "<x>" + std::string(400, 'v') + "</x>";
+        testing::internal::CaptureStderr();
+        {
+            orbv::MovFile mov(path.c_str(), true);
+            EXPECT_EQ(mov.insert_spherical_xml(xml.c_str()), 0);
+            const char* text = nullptr;
+            EXPECT_EQ(mov.xml_data(&text), 0);
+            EXPECT_EQ(text ? std::string(text) : "", xml);
+        }
+        testing::internal::GetCapturedStderr();
+        const std::string after = read_file(path);
+        EXPECT_LT(find_atom(after, {"moov"}).start, find_atom(after, {"mdat"}).start);
+        EXPECT_EQ(decoded(path), before);
+    }
 }
