@@ -147,7 +147,7 @@ BENCHMARK(BM_StillThumbnailDecode3888)
 
 // A movie's 320-pixel thumbnail: range(0) the lens width, range(1) 1 for a movie with
 // B-frames, range(2) the decoder threads (0: FFmpeg's choice, what the analysis used to take;
-// 1: what it takes now).
+// 1: none; -1: the analysis's choice now, kFirstPictureThreads).
 void BM_MovieThumbnailThreads(benchmark::State& state) {
     const std::string& movie =
         inputs().camera_movie(static_cast<int>(state.range(0)), state.range(1) != 0);
@@ -164,7 +164,7 @@ void BM_MovieThumbnailThreads(benchmark::State& state) {
 }
 BENCHMARK(BM_MovieThumbnailThreads)
     ->ArgNames({"lens", "bframes", "threads"})
-    ->ArgsProduct({{1440, 1936}, {0, 1}, {0, 1}})
+    ->ArgsProduct({{1440, 1936}, {0, 1}, {0, 1, orbv::kFirstPictureThreads}})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(20)
     ->UseRealTime();

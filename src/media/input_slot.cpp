@@ -66,6 +66,7 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
     AVStream* vst = fmt->streams[video];
     const AVCodec* video_codec = find_video_decoder(vst->codecpar->codec_id);
     if (video_codec == nullptr) return fail_message("Not Found Video Codec");
+    if (threads == kFirstPictureThreads) threads = vst->codecpar->video_delay > 0 ? 0 : 1;
     CodecContextPtr vctx;
     int ret = error.set_code(open_decoder(video_codec, vst, threads, 0, &vctx));
     if (ret < 0) return fail(error.set(ret));

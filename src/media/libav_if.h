@@ -60,7 +60,8 @@ class libavIF {
     double duration() const { return duration_; }     // seconds, -1 until known
     int32_t audio_codec_id() const { return audio_codec_id_; }
     // Decoder threads of the inputs opened after it is set: 0 lets FFmpeg take one per core, 1
-    // decodes on the caller's thread alone. Threads never change the decoded pictures.
+    // decodes on the caller's thread alone, kFirstPictureThreads chooses for a reader of the
+    // first picture alone. Threads never change the decoded pictures.
     void set_decoder_threads(int32_t threads) { decoder_threads_ = threads; }
 
     // --- Writers --------------------------------------------------------------------------
