@@ -31,7 +31,9 @@ test-asan: deps
 		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 		ctest --output-on-failure -j $(JOBS)
 
-bench: deps
+# The benchmarks also compare with vipsthumbnail, installed here only (make test needs none).
+bench:
+	scripts/install-deps --bench
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DORBV_BENCH=ON
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	scripts/run-benchmarks $(BENCH_BUILD)

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "bench_dir.h"
 #include "metadata/mov_file.h"
 #include "orbv.h"
 #include "quiet_stderr.h"
@@ -73,25 +74,15 @@ void shift_chunk_offsets(std::string& b, size_t start, size_t end, uint64_t delt
 
 // Inputs are made once per run in a directory removed at exit.
 struct Inputs {
-    std::string dir;
+    BenchDir dir{"orbv-analysis-bench"};
     std::string movie;
     std::string still;
     std::string huge_movie;
 
-    Inputs() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "orbv-analysis-bench-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        dir = pattern;
-    }
-    ~Inputs() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
     // A camera lens movie of 1440 x 1440 with PCM sound.
     const std::string& camera_movie() {
         if (movie.empty()) {
-            movie = dir + "/camera.mov";
+            movie = dir.file("camera.mov");
             orbv_sample::LensRenderer renderer(1440);
             orbv_sample::MovieOptions m;
             m.width = m.height = 1440;
@@ -104,7 +95,7 @@ struct Inputs {
     }
     const std::string& camera_still() {
         if (still.empty()) {
-            still = dir + "/camera.jpg";
+            still = dir.file("camera.jpg");
             const orbv_sample::CameraInfo camera;
             orbv_sample::write_still(still, orbv_sample::LensRenderer(3888).render(1, 0), &camera);
         }
@@ -130,7 +121,7 @@ struct Inputs {
             big.replace(4, 4, "mdat");
             put_u64(big, 8, header + kPadding);
 
-            huge_movie = dir + "/one_gib.mov";
+            huge_movie = dir.file("one_gib.mov");
             const int fd = ::open(huge_movie.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fd < 0) throw std::runtime_error("cannot create the 1 GiB movie");
             const std::string head = bytes.substr(0, first_mdat) + big;
@@ -177,7 +168,7 @@ void remember_state(int32_t state, const char*) { g_state = state; }
 
 // ORBV_analyze_image as the host calls it; range(0) is the thumbnail width, 0 for none.
 void analyze(benchmark::State& state, const std::string& path) {
-    const std::string thumbnail = inputs().dir + "/thumb.jpg";
+    const std::string thumbnail = inputs().dir.file("thumb.jpg");
     const uint32_t width = static_cast<uint32_t>(state.range(0));
     const char* thumbnail_path = width > 0 ? thumbnail.c_str() : nullptr;
     const int64_t cost = measurement_cost();

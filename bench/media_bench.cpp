@@ -1,6 +1,6 @@
 // Speed of the media layer on camera-sized inputs made at run time by the sample-shot maker:
-// audio extraction as a multiple of real time, the thumbnail of a 3888 x 3888 still, and
-// decoding of a 1936 x 1936 lens movie with and without decoder threads.
+// audio extraction as a multiple of real time and decoding of a 1936 x 1936 lens movie with
+// and without decoder threads. Thumbnails have a benchmark of their own.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "api/host_progress.h"
+#include "bench_dir.h"
 #include "media/libav_if.h"
 #include "quiet_stderr.h"
 #include "sample_shot.h"
@@ -22,25 +23,15 @@ constexpr int kDecodeFrames = 60;
 
 // Inputs are made once per run in a directory removed at exit.
 struct Inputs {
-    std::string dir;
+    BenchDir dir{"orbv-bench"};
     std::string pcm_movie;
     std::string aac_movie;
-    std::string still;
     std::string lens_movie;
 
-    Inputs() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "orbv-bench-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) std::abort();
-        dir = pattern;
-    }
-    ~Inputs() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
-    }
     const std::string& sound(orbv_sample::Sound kind) {
         std::string& path = kind == orbv_sample::Sound::Pcm ? pcm_movie : aac_movie;
         if (path.empty()) {
-            path = dir + (kind == orbv_sample::Sound::Pcm ? "/pcm.mov" : "/aac.mov");
+            path = dir.file(kind == orbv_sample::Sound::Pcm ? "pcm.mov" : "aac.mov");
             orbv_sample::MovieOptions m;
             m.width = m.height = 64;
             m.frames = 10;
@@ -53,16 +44,9 @@ struct Inputs {
         }
         return path;
     }
-    const std::string& still_3888() {
-        if (still.empty()) {
-            still = dir + "/still.jpg";
-            orbv_sample::write_still(still, orbv_sample::LensRenderer(3888).render(1, 0), nullptr);
-        }
-        return still;
-    }
     const std::string& movie_1936() {
         if (lens_movie.empty()) {
-            lens_movie = dir + "/lens.mov";
+            lens_movie = dir.file("lens.mov");
             orbv_sample::LensRenderer renderer(1936);
             orbv_sample::MovieOptions m;
             m.width = m.height = 1936;
@@ -94,7 +78,7 @@ Inputs& inputs() {
 
 void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
     const std::string& movie = inputs().sound(kind);
-    const std::string out = inputs().dir + "/out.wav";
+    const std::string out = inputs().dir.file("out.wav");
     QuietStderr quiet;
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
@@ -114,26 +98,6 @@ BENCHMARK_CAPTURE(BM_AudioExtraction, pcm_stereo_48k_60s, orbv_sample::Sound::Pc
 BENCHMARK_CAPTURE(BM_AudioExtraction, aac_stereo_48k_60s, orbv_sample::Sound::Aac)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5)
-    ->UseRealTime();
-
-void BM_Thumbnail3888(benchmark::State& state) {
-    const std::string& still = inputs().still_3888();
-    const std::string out = inputs().dir + "/thumb.jpg";
-    const int width = static_cast<int>(state.range(0));
-    QuietStderr quiet;
-    for (auto _ : state) {
-        orbv::libavIF media(still.c_str());
-        if (media.open_input(0) != 0 || media.write_thumbnail(out.c_str(), width, 1) != 0) {
-            state.SkipWithError(media.errstr());
-            break;
-        }
-    }
-}
-BENCHMARK(BM_Thumbnail3888)
-    ->Arg(160)
-    ->Arg(0)
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(10)
     ->UseRealTime();
 
 void BM_Decode1936(benchmark::State& state) {

@@ -97,6 +97,9 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     const CameraMetadata metadata = format.read_metadata(request.path);
     bool is_target = is_target_file(metadata);
     libavIF media(request.path);
+    // An analysis decodes one picture at most: threads that decode pictures ahead would only
+    // add their start, their delay before the first picture and their end.
+    media.set_decoder_threads(kFirstPictureThreads);
     const int32_t opened = media.open_input(0);
     format.after_open(media, opened, request, metadata, &is_target);
     if (opened != 0) {

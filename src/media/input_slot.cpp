@@ -7,8 +7,10 @@ namespace orbv {
 namespace {
 
 // A decoder of our own for one input stream: FFmpeg 5 keeps no usable codec context inside
-// the stream, so the stream's parameters are copied into a fresh context.
-int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, CodecContextPtr* out) {
+// the stream, so the stream's parameters are copied into a fresh context. A non-zero
+// `reduction` asks the decoder for pictures of 1/2^reduction the size (FFmpeg's lowres).
+int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, int reduction,
+                 CodecContextPtr* out) {
     CodecContextPtr ctx(avcodec_alloc_context3(codec));
     if (!ctx) return AVERROR(ENOMEM);
     int ret = avcodec_parameters_to_context(ctx.get(), stream->codecpar);
@@ -16,6 +18,7 @@ int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, Code
     ctx->pkt_timebase = stream->time_base;
     ctx->thread_count = threads;
     ctx->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+    ctx->lowres = reduction;
     ret = avcodec_open2(ctx.get(), codec, nullptr);
     if (ret < 0) return ret;
     *out = std::move(ctx);
@@ -63,8 +66,9 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
     AVStream* vst = fmt->streams[video];
     const AVCodec* video_codec = find_video_decoder(vst->codecpar->codec_id);
     if (video_codec == nullptr) return fail_message("Not Found Video Codec");
+    if (threads == kFirstPictureThreads) threads = vst->codecpar->video_delay > 0 ? 0 : 1;
     CodecContextPtr vctx;
-    int ret = error.set_code(open_decoder(video_codec, vst, threads, &vctx));
+    int ret = error.set_code(open_decoder(video_codec, vst, threads, 0, &vctx));
     if (ret < 0) return fail(error.set(ret));
     // FFmpeg's image demuxer takes any file named like a picture and reports a stream whose
     // size it could not find; such a stream holds no picture to work with.
@@ -75,7 +79,7 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
         const AVStream* ast = fmt->streams[audio];
         const AVCodec* audio_codec = avcodec_find_decoder(ast->codecpar->codec_id);
         if (audio_codec == nullptr) return fail(error.set(AVERROR_DECODER_NOT_FOUND));
-        ret = error.set_code(open_decoder(audio_codec, ast, 1, &actx));
+        ret = error.set_code(open_decoder(audio_codec, ast, 1, 0, &actx));
         if (ret < 0) return fail(error.set(ret));
     }
 
@@ -140,6 +144,34 @@ int InputSlot::next_picture(AVFrame* frame) {
         av_packet_unref(packet.get());
         if (sent < 0) return sent;
     }
+}
+
+int InputSlot::next_picture_reduced(int reduction, AVFrame* frame) {
+    if (reduction <= 0) return next_picture(frame);
+    if (!container_ || !video_) return AVERROR(EINVAL);
+    PacketPtr packet = make_packet();
+    if (!packet) return AVERROR(ENOMEM);
+    int ret = read_packet(packet.get());
+    for (; ret >= 0 && packet->stream_index != video_index_; ret = read_packet(packet.get())) {
+        av_packet_unref(packet.get());
+    }
+    if (ret == AVERROR_EOF) return next_picture(frame);
+    if (ret < 0) return ret;
+    // The packet is the whole picture of a still. The reduced decoder lives for this picture
+    // only, so the slot's own decoder keeps describing the file.
+    CodecContextPtr context;
+    if (open_decoder(video_->codec, video_stream(), 1, reduction, &context) >= 0) {
+        VideoDecoder reduced(std::move(context));
+        if (reduced.send_packet(packet.get()) >= 0 && reduced.drain() >= 0 &&
+            reduced.take_picture(frame) == 1) {
+            return stamped(frame);
+        }
+    }
+    // A picture the reduced decoder refuses (lossless JPEG has no reduced decoding) is
+    // decoded at full size, with the full decoder's outcome.
+    const int sent = video_.send_packet(packet.get());
+    if (sent < 0) return sent;
+    return next_picture(frame);
 }
 
 void InputSlot::seek(float seconds) {

@@ -8,6 +8,11 @@
 
 namespace orbv {
 
+// Decoder threads for a reader of the first picture alone: the caller's thread when the stream
+// gives its pictures in decoding order, FFmpeg's choice when the decoder must hold pictures back
+// (B-frames), whose threads then decode the held-back pictures side by side.
+constexpr int kFirstPictureThreads = -1;
+
 // One input of the media object: an open container, its chosen video stream with a decoder
 // that loses no picture, its sound stream (if any) with its decoder, and the reading of
 // packets and pictures. Opening happens in two steps so that the owner can tell a file that
@@ -18,7 +23,8 @@ class InputSlot {
     // stays closed and `error` holds FFmpeg's code and text.
     int32_t open_container(const char* path, MediaError& error);
     // Finds the best video stream and the sound, and opens their decoders (`threads` for the
-    // video decoder: 0 lets FFmpeg take one per core). 0, or a negative code with `error`
+    // video decoder: 0 lets FFmpeg take one per core; or kFirstPictureThreads). 0, or a
+    // negative code with `error`
     // describing it and the slot closed. The missing streams and decoder give the fixed
     // messages with AVERROR_EXIT, the code in `error` left as it was.
     int32_t open_streams(int threads, MediaError& error);
@@ -49,6 +55,10 @@ class InputSlot {
     // untouched), or a negative code. The end of the file releases the pictures the decoder
     // still holds.
     int next_picture(AVFrame* frame);
+    // As next_picture for the first picture of a still whose decoder can reduce (a JPEG's:
+    // see AVCodec::max_lowres), decoded at 1/2^reduction of its width and height, rounded up.
+    // A picture that cannot be decoded reduced is decoded at full size.
+    int next_picture_reduced(int reduction, AVFrame* frame);
     // Moves back to the key picture at or before `seconds` of the video stream and forgets
     // what the decoders hold.
     void seek(float seconds);

@@ -22,6 +22,10 @@ struct ExportTimings {
     double total = 0;
 };
 
+// How the thumbnail writer decodes a JPEG still: reduced in the decoder to no less than the
+// thumbnail's width, or at full size (the slower path, kept for comparison).
+enum class ThumbnailDecode { Reduced, FullSize };
+
 // The media interface object: every use of FFmpeg by the front ends goes through one of these.
 // It is built from parts with state of their own: two input slots (one per lens of a shot),
 // one output file, the sound pipeline between them, and the record of the last error. One
@@ -56,14 +60,16 @@ class libavIF {
     double duration() const { return duration_; }     // seconds, -1 until known
     int32_t audio_codec_id() const { return audio_codec_id_; }
     // Decoder threads of the inputs opened after it is set: 0 lets FFmpeg take one per core, 1
-    // decodes on the caller's thread alone. Threads never change the decoded pictures.
+    // decodes on the caller's thread alone, kFirstPictureThreads chooses for a reader of the
+    // first picture alone. Threads never change the decoded pictures.
     void set_decoder_threads(int32_t threads) { decoder_threads_ = threads; }
 
     // --- Writers --------------------------------------------------------------------------
     // Writes the first picture of slot 0 as a JPEG of `width` pixels (0, or more than the
     // source: the source width), turned upright for the EXIF `orientation`. AVERROR_EOF when
-    // the stream ends before any picture decodes.
-    int32_t write_thumbnail(const char* path, int32_t width, int32_t orientation);
+    // the stream ends before any picture decodes. Every field of the object stays the file's.
+    int32_t write_thumbnail(const char* path, int32_t width, int32_t orientation,
+                            ThumbnailDecode decode = ThumbnailDecode::Reduced);
     // Writes the sound of slot 0 in stereo into the container named by audio_path, in the codec
     // that container takes (see OutputFile::add_audio_stream), reporting every audio packet.
     // AVERROR_EOF when not one packet of the sound was read.

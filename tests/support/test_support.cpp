@@ -10,6 +10,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -168,6 +169,13 @@ std::string probe(const std::string& path, const std::string& stream, const std:
 int64_t probe_int(const std::string& path, const std::string& stream, const std::string& entry) {
     const std::string text = probe(path, stream, entry);
     return text.empty() ? -1 : std::atoll(text.c_str());
+}
+
+double luma_psnr(const std::string& a, const std::string& b) {
+    const std::string out = run_command("ffmpeg -nostats -i " + shell_quote(a) + " -i " +
+                                        shell_quote(b) + " -lavfi psnr -f null - 2>&1");
+    const size_t at = out.find("PSNR y:");
+    return at == std::string::npos ? -1 : std::strtod(out.c_str() + at + 7, nullptr);
 }
 
 std::string IsolatedOutcome::describe() const {

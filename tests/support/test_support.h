@@ -62,6 +62,9 @@ std::string shell_quote(const std::string& text);
 // "a"); "" when there is none.
 std::string probe(const std::string& path, const std::string& stream, const std::string& entry);
 int64_t probe_int(const std::string& path, const std::string& stream, const std::string& entry);
+// Luma PSNR in dB of picture `a` against picture `b` of the same size, as ffmpeg's psnr filter
+// reports it (inf when equal); -1 when it reports none (sizes that differ, for one).
+double luma_psnr(const std::string& a, const std::string& b);
 
 // What became of a call made in a child process: waitpid's status (-1 when killed after the time
 // limit; 0: no crash, no sanitizer finding, no leak) and every callback it received, in order.
