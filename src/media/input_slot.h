@@ -24,9 +24,8 @@ class InputSlot {
     int32_t open_container(const char* path, MediaError& error);
     // Finds the best video stream and the sound, and opens their decoders (`threads` for the
     // video decoder: 0 lets FFmpeg take one per core; or kFirstPictureThreads). 0, or a
-    // negative code with `error`
-    // describing it and the slot closed. The missing streams and decoder give the fixed
-    // messages with AVERROR_EXIT, the code in `error` left as it was.
+    // negative code with `error` describing it and the slot closed. The missing streams and
+    // decoder give the fixed messages with AVERROR_EXIT, the code in `error` left as it was.
     int32_t open_streams(int threads, MediaError& error);
     // Releases the decoders and the container; the stream choice stays. Safe at any time.
     void close();
