@@ -1,6 +1,7 @@
 #include "media/input_slot.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace orbv {
 
@@ -23,6 +24,18 @@ int open_decoder(const AVCodec* codec, const AVStream* stream, int threads, int 
     if (ret < 0) return ret;
     *out = std::move(ctx);
     return 0;
+}
+
+// A still is one picture of an image codec in an image container (FFmpeg's image2 demuxer or
+// one of its *_pipe siblings). A movie is a movie by its container, whatever frame count it
+// states: fragmented MP4 and Matroska state none.
+bool is_still_picture(const AVFormatContext* fmt, const AVStream* video) {
+    const char* name = fmt->iformat ? fmt->iformat->name : "";
+    const size_t length = std::strlen(name);
+    const bool image_container = std::strcmp(name, "image2") == 0 ||
+                                 (length > 5 && std::strcmp(name + length - 5, "_pipe") == 0);
+    const AVCodecDescriptor* codec = avcodec_descriptor_get(video->codecpar->codec_id);
+    return image_container && codec != nullptr && (codec->props & AV_CODEC_PROP_INTRA_ONLY);
 }
 
 // The picture as the readers hand it out: stamped with its best-effort timestamp.
@@ -87,7 +100,7 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
     audio_ = std::move(actx);
     video_index_ = video;
     audio_index_ = audio >= 0 ? audio : -1;
-    still_ = vst->nb_frames == 0;
+    still_ = is_still_picture(fmt, vst);
     return 0;
 }
 

@@ -40,7 +40,8 @@ class InputSlot {
     VideoDecoder& video_decoder() { return video_; }
     const VideoDecoder& video_decoder() const { return video_; }
     AVCodecContext* audio_decoder() const { return audio_.get(); }
-    // The video stream states no frame count, as an image file's does.
+    // One picture of an image codec in an image container, decided by content, not by a
+    // frame count in the container.
     bool still() const { return still_; }
     AVRational video_time_base() const;  // {0, 1} when not open
     int64_t video_frame_count() const;   // the container's count, 0 when not open
