@@ -1,16 +1,18 @@
 // orbv: command-line host of liborbv.so. It loads the library with dlopen and calls the four
 // exported functions the way the viewer does, reporting what the callback receives.
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <variant>
 
+#include "cancel_on_signal.h"
+#include "export_warnings.h"
+#include "lens_facts.h"
 #include "library.h"
 #include "log_level.h"
 #include "options.h"
-#include "progress.h"
 #include "report.h"
+#include "shot_date.h"
 #include "version.h"
 
 namespace orbv_tool {
@@ -25,14 +27,17 @@ const char* c_str_or_null(const std::optional<std::string>& text) {
     return text ? text->c_str() : nullptr;
 }
 
-// The camera's date form, as its EXIF carries it.
-std::string now_text() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char buf[32];
-    std::strftime(buf, sizeof(buf), "%Y:%m:%d %H:%M:%S", &local);
-    return buf;
+namespace fs = std::filesystem;
+
+bool exists(const std::string& path) {
+    std::error_code ignored;
+    return fs::exists(fs::symlink_status(path, ignored));
+}
+
+// Passes the library's reports on; once the job reports its output done, no signal takes it.
+void job_callback(int32_t state, const char* document) {
+    if (state == STATE_DONE) CancelOnSignal::keep_output();
+    report_callback(state, document);
 }
 
 int exit_status() {
@@ -53,19 +58,24 @@ int run(const Library& lib, const AnalyzeArgs& a) {
 }
 
 int run(const Library& lib, const ExportArgs& e) {
-    const std::string datetime = e.datetime ? *e.datetime : now_text();
-    const CancelOnInterrupt cancel(e.cancel_file.value_or(""));
+    std::string datetime = e.datetime.value_or("");
+    if (exists(e.lens1) && exists(e.lens2)) {
+        const LensFacts lens1 = lens_facts(lib, e.lens1);
+        warn_about_export(e, lens1, lens_facts(lib, e.lens2));
+        if (datetime.empty()) datetime = shot_date(lens1.datetime, e.lens1);
+    }
+    const CancelOnSignal cancel(e.cancel_file.value_or(""), e.out);
     lib.export_panorama(e.lens1.c_str(), e.lens2.c_str(), e.out.c_str(), c_str_or_null(e.band),
                         e.width, e.height, e.y_rotation, e.roll1, e.roll2, e.offsets1[0],
                         e.offsets1[1], e.offsets1[2], e.offsets2[0], e.offsets2[1], e.offsets2[2],
                         e.start1, e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(),
-                        cancel.path(), report_callback);
+                        cancel.path(), job_callback);
     return exit_status();
 }
 
 int run(const Library& lib, const AudioArgs& a) {
-    const CancelOnInterrupt cancel(a.cancel_file.value_or(""));
-    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), report_callback);
+    const CancelOnSignal cancel(a.cancel_file.value_or(""), a.out);
+    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), job_callback);
     return exit_status();
 }
 
@@ -81,14 +91,43 @@ int run(const Library& lib, const FreesizeArgs& f, bool json) {
     return bytes >= 0 ? kExitDone : kExitFailed;
 }
 
-// The file a command would write, for the refusal to overwrite it; null when none.
-const std::string* written_file(const Invocation& invocation) {
-    if (const auto* e = std::get_if<ExportArgs>(&invocation.command)) return &e->out;
-    if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) return &a->out;
-    if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
-        return a->thumbnail ? &*a->thumbnail : nullptr;
+// The files a command reads and writes, as the library is given them.
+CommandFiles command_files(const Invocation& invocation) {
+    CommandFiles files;
+    if (const auto* e = std::get_if<ExportArgs>(&invocation.command)) {
+        files = {e->lens1, e->lens2, e->out};
+    } else if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) {
+        files = {a->movie, "", a->out};
+    } else if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
+        files = {a->file, "", a->thumbnail.value_or("")};
     }
-    return nullptr;
+    return files;
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    std::error_code ignored;
+    return fs::equivalent(a, b, ignored);
+}
+
+// Like ffmpeg without -y, an existing file is never replaced unasked; and -y is offered only
+// for a file that may be replaced, never for an input or a directory. A missing input goes
+// first: the library names it, before any output is looked at.
+bool output_may_be_written(const Invocation& invocation) {
+    const CommandFiles files = command_files(invocation);
+    const std::string& out = files.output;
+    if (out.empty() || !exists(files.input1) || (!files.input2.empty() && !exists(files.input2)))
+        return true;
+    const char* problem = nullptr;
+    std::error_code ignored;
+    if (fs::is_directory(out, ignored)) {
+        problem = "is a directory";
+    } else if (same_file(out, files.input1) || same_file(out, files.input2)) {
+        problem = "is an input of this command, never its output";
+    } else if (exists(out) && !invocation.overwrite) {
+        problem = "exists already (-y replaces it)";
+    }
+    if (problem != nullptr) std::fprintf(stderr, "orbv: %s: %s\n", out.c_str(), problem);
+    return problem == nullptr;
 }
 
 ReportOptions report_options(const Invocation& invocation) {
@@ -104,6 +143,7 @@ ReportOptions report_options(const Invocation& invocation) {
         },
         invocation.command);
     if (std::holds_alternative<AudioArgs>(invocation.command)) options.unit = "packets";
+    options.files = command_files(invocation);
     return options;
 }
 
@@ -120,7 +160,9 @@ int run_command(const Invocation& invocation) {
         return kExitFailed;
     }
     apply_verbosity(invocation.verbosity, lib);
-    set_report_options(report_options(invocation));
+    ReportOptions options = report_options(invocation);
+    options.files.free_bytes = lib.freesize;
+    set_report_options(options);
     return std::visit(
         [&](const auto& args) -> int {
             using T = std::decay_t<decltype(args)>;
@@ -146,17 +188,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "orbv: %s (orbv --help shows the usage)\n", error.c_str());
         return kExitUsage;
     }
-    if (std::holds_alternative<HelpArgs>(invocation.command)) {
-        std::printf("%s", usage_text());
+    if (const auto* help = std::get_if<HelpArgs>(&invocation.command)) {
+        std::printf("%s", help->command.empty() ? usage_text() : command_usage(help->command).c_str());
         return kExitDone;
     }
-    // Like ffmpeg without -y: an existing file is never replaced unasked.
-    const std::string* output = written_file(invocation);
-    std::error_code ignored;
-    if (output != nullptr && !invocation.overwrite &&
-        std::filesystem::exists(std::filesystem::symlink_status(*output, ignored))) {
-        std::fprintf(stderr, "orbv: %s exists already (-y replaces it)\n", output->c_str());
-        return kExitUsage;
-    }
+    if (!output_may_be_written(invocation)) return kExitUsage;
     return run_command(invocation);
 }

@@ -1,7 +1,11 @@
 #include "options.h"
 
+#include "shot_date.h"
+
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -45,6 +49,25 @@ bool parse_u32(const std::string& text, uint32_t* value) {
     long v = 0;
     if (!parse_int(text, 0, UINT32_MAX, &v)) return false;
     *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Bits a second as ffmpeg takes them: "64000", "64k" or "1.5M".
+bool parse_bit_rate(const std::string& text, int32_t* value) {
+    if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])))) return false;
+    char* end = nullptr;
+    errno = 0;
+    double v = std::strtod(text.c_str(), &end);
+    const std::string suffix = end;
+    if (suffix == "k" || suffix == "K") {
+        v *= 1e3;
+    } else if (suffix == "M") {
+        v *= 1e6;
+    } else if (!suffix.empty()) {
+        return false;
+    }
+    if (errno != 0 || v > INT32_MAX || v != std::floor(v)) return false;
+    *value = static_cast<int32_t>(v);
     return true;
 }
 
@@ -162,19 +185,6 @@ bool expect_positionals(const std::vector<std::string>& got, size_t count, const
     return false;
 }
 
-// "YYYY:MM:DD HH:MM:SS", the camera's EXIF date form, with every field in its range.
-bool is_camera_date(const std::string& text) {
-    static const char kForm[] = "dddd:dd:dd dd:dd:dd";
-    if (text.size() != sizeof(kForm) - 1) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (kForm[i] == 'd' ? !digit : text[i] != kForm[i]) return false;
-    }
-    auto field = [&](size_t at) { return std::atoi(text.substr(at, 2).c_str()); };
-    return field(5) >= 1 && field(5) <= 12 && field(8) >= 1 && field(8) <= 31 && field(11) <= 23 &&
-           field(14) <= 59 && field(17) <= 59;
-}
-
 // What the library would refuse or misread is a usage error, found before any call.
 bool check_export(const ExportArgs& e, std::string* error) {
     for (const auto& [name, size] : {std::pair{"width", e.width}, std::pair{"height", e.height}}) {
@@ -192,7 +202,7 @@ bool check_export(const ExportArgs& e, std::string* error) {
         *error = "no band image " + *e.band;
         return false;
     }
-    if (e.datetime && !is_camera_date(*e.datetime)) {
+    if (e.datetime && !is_calendar_date(*e.datetime)) {
         *error = "--datetime takes \"YYYY:MM:DD HH:MM:SS\", not \"" + *e.datetime + "\"";
         return false;
     }
@@ -259,7 +269,8 @@ bool parse_analyze(std::vector<std::string> words, Invocation* out, std::string*
 bool parse_audio(std::vector<std::string> words, Invocation* out, std::string* error) {
     AudioArgs a;
     OptionTable table = {
-        {"--bit-rate", i32_option(&a.bit_rate)},
+        {"--bit-rate",
+         {true, [&a](const std::string& v) { return parse_bit_rate(v, &a.bit_rate); }}},
         {"--cancel-file", text_option(&a.cancel_file)},
     };
     add_global_options(out, &table);
@@ -288,9 +299,20 @@ bool parse_freesize(std::vector<std::string> words, Invocation* out, std::string
 
 bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error) {
     std::vector<std::string> words(argv + 1, argv + argc);
+    // The command is the first word that is no option; the options may stand on either side.
+    const auto command = std::find_if(words.begin(), words.end(), [](const std::string& w) {
+        return w.size() < 2 || w[0] != '-';
+    });
+    std::string name = command != words.end() ? *command : "";
+    if (name == "analyse") name = "analyze";
+    using Parser = bool (*)(std::vector<std::string>, Invocation*, std::string*);
+    static const std::map<std::string, Parser> kCommands = {{"analyze", parse_analyze},
+                                                            {"export", parse_export},
+                                                            {"audio", parse_audio},
+                                                            {"freesize", parse_freesize}};
     for (const std::string& word : words) {
         if (word == "--help" || word == "-h") {
-            out->command = HelpArgs{};
+            out->command = HelpArgs{kCommands.count(name) != 0 ? name : ""};
             return true;
         }
         if (word == "--version") {
@@ -298,21 +320,25 @@ bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::st
             return true;
         }
     }
-    // The command is the first word that is no option; the options may stand on either side.
-    const auto command = std::find_if(words.begin(), words.end(), [](const std::string& w) {
-        return w.size() < 2 || w[0] != '-';
-    });
+    if (name == "help" && command + 1 != words.end()) {
+        std::string topic = *(command + 1);
+        if (topic == "analyse") topic = "analyze";
+        if (kCommands.count(topic) == 0) {
+            *error = "no help on " + topic;
+            return false;
+        }
+        out->command = HelpArgs{topic};
+        return true;
+    }
+    if (name == "help") {
+        out->command = HelpArgs{};
+        return true;
+    }
     if (command == words.end()) {
         *error = "no command given";
         return false;
     }
-    const std::string name = *command;
     words.erase(command);
-    using Parser = bool (*)(std::vector<std::string>, Invocation*, std::string*);
-    static const std::map<std::string, Parser> kCommands = {{"analyze", parse_analyze},
-                                                            {"export", parse_export},
-                                                            {"audio", parse_audio},
-                                                            {"freesize", parse_freesize}};
     const auto parser = kCommands.find(name);
     if (parser == kCommands.end()) {
         *error = "unknown command " + name;

@@ -28,13 +28,13 @@ struct ExportArgs {
     float start1 = 0.0f, start2 = 0.0f;
     float end1 = -1.0f, end2 = -1.0f;  // negative: to the end of the input
     int32_t audio_input = 0;
-    std::optional<std::string> datetime;  // default: the current local time
+    std::optional<std::string> datetime;  // default: the shot's date
     std::optional<std::string> cancel_file;
 };
 
 struct AudioArgs {
     std::string movie, out;
-    int32_t bit_rate = 0;  // 0: the source's
+    int32_t bit_rate = 0;  // bits a second, 0: the source's
     std::optional<std::string> cancel_file;
 };
 
@@ -42,7 +42,9 @@ struct FreesizeArgs {
     std::string path;
 };
 
-struct HelpArgs {};
+struct HelpArgs {
+    std::string command;  // empty: the whole help
+};
 struct VersionArgs {};
 
 // How much the library and FFmpeg write to standard error, and whether the progress line shows.
@@ -60,5 +62,7 @@ struct Invocation {
 bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error);
 
 const char* usage_text();
+// The part of the help that concerns one command.
+std::string command_usage(const std::string& command);
 
 }  // namespace orbv_tool

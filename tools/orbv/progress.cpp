@@ -1,14 +1,10 @@
 #include "progress.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 
 namespace orbv_tool {
 
@@ -24,18 +20,6 @@ std::string clock_text(double seconds) {
     char buf[32];
     std::snprintf(buf, sizeof(buf), "%ld:%02ld", s / 60, s % 60);
     return buf;
-}
-
-// The signal handler may only use async-signal-safe calls: it keeps the path in a fixed buffer.
-char g_cancel_path[4096];
-struct sigaction g_previous_action;
-
-void on_interrupt(int) {
-    const int fd = ::open(g_cancel_path, O_CREAT | O_WRONLY, 0644);
-    if (fd >= 0) ::close(fd);
-    static const char note[] = "\norbv: cancelling (Ctrl-C again to stop at once)\n";
-    (void)!::write(STDERR_FILENO, note, sizeof(note) - 1);
-    ::sigaction(SIGINT, &g_previous_action, nullptr);
 }
 
 // The line for `done` of `total` after `elapsed` seconds; a null unit shows no count.
@@ -68,8 +52,8 @@ void ProgressLine::start(int64_t total, const char* unit) {
 
 void ProgressLine::update(int64_t done) {
     if (!active_) return;
-    done_ = done;
-    const std::string text = render(done, total_, unit_, now_seconds() - started_);
+    done_ = std::min(done, total_);  // a count past the announced total still reads as the total
+    const std::string text = render(done_, total_, unit_, now_seconds() - started_);
     if (::isatty(STDERR_FILENO)) {
         // Spaces wipe what is left of a longer line drawn before.
         const size_t pad = drawn_length_ > text.size() ? drawn_length_ - text.size() : 0;
@@ -87,26 +71,6 @@ void ProgressLine::finish(bool completed) {
     if (drawn_length_ > 0) std::fputc('\n', stderr);
     drawn_length_ = 0;
     active_ = false;
-}
-
-CancelOnInterrupt::CancelOnInterrupt(const std::string& cancel_path) : path_(cancel_path) {
-    if (path_.empty()) {
-        path_ =
-            (std::filesystem::temp_directory_path() / ("orbv-cancel-" + std::to_string(::getpid())))
-                .string();
-        owned_ = true;
-    }
-    if (path_.size() >= sizeof(g_cancel_path)) return;  // too long to hand to the handler
-    std::snprintf(g_cancel_path, sizeof(g_cancel_path), "%s", path_.c_str());
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &g_previous_action);
-}
-
-CancelOnInterrupt::~CancelOnInterrupt() {
-    ::signal(SIGINT, SIG_DFL);
-    if (owned_) ::unlink(path_.c_str());
 }
 
 }  // namespace orbv_tool

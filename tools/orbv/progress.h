@@ -26,21 +26,4 @@ class ProgressLine {
     bool active_ = false;
 };
 
-// Ctrl-C creates the cancel file, so a running export or audio extraction stops cleanly at its
-// next progress point; a second Ctrl-C ends the tool at once.
-class CancelOnInterrupt {
-  public:
-    // Uses `cancel_path`, or a fresh temporary name when it is empty (that file is removed
-    // again on destruction).
-    explicit CancelOnInterrupt(const std::string& cancel_path);
-    ~CancelOnInterrupt();
-    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
-    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
-    const char* path() const { return path_.c_str(); }
-
-  private:
-    std::string path_;
-    bool owned_ = false;
-};
-
 }  // namespace orbv_tool

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "orbv.h"
+#include "flat_json.h"
 #include "progress.h"
 
 namespace orbv_tool {
@@ -17,63 +18,6 @@ namespace {
 ReportOptions g_options;
 int32_t g_final_state = -1;
 ProgressLine g_progress;
-
-using Fields = std::vector<std::pair<std::string, std::string>>;
-
-bool is_bare_value(const std::string& value) {
-    if (value == "true" || value == "false" || value == "null") return true;
-    if (value.empty() || value.find_first_not_of("0123456789+-.eE") != std::string::npos)
-        return false;
-    char* end = nullptr;
-    std::strtod(value.c_str(), &end);
-    return *end == '\0' && value[0] != '+' && value[0] != '.';
-}
-
-// Reads a flat JSON object of strings, numbers and the words true, false and null. False for
-// anything else, such as a document cut at its size limit or a message holding a quote.
-bool parse_flat_object(const std::string& text, Fields* fields) {
-    size_t i = 0;
-    auto expect = [&](char c) {
-        if (i < text.size() && text[i] == c) {
-            ++i;
-            return true;
-        }
-        return false;
-    };
-    auto read_string = [&](std::string* out) {
-        if (!expect('"')) return false;
-        while (i < text.size() && text[i] != '"') {
-            if (static_cast<unsigned char>(text[i]) < 0x20) return false;
-            if (text[i] == '\\') {
-                if (i + 1 >= text.size() || std::strchr("\"\\/bfnrtu", text[i + 1]) == nullptr)
-                    return false;
-                ++i;
-            }
-            *out += text[i++];
-        }
-        return expect('"');
-    };
-    if (!expect('{')) return false;
-    if (expect('}')) return i == text.size();
-    do {
-        std::string key, value;
-        if (!read_string(&key) || !expect(':')) return false;
-        if (i < text.size() && text[i] == '"') {
-            if (!read_string(&value)) return false;
-        } else {
-            while (i < text.size() && text[i] != ',' && text[i] != '}') value += text[i++];
-            if (!is_bare_value(value)) return false;
-        }
-        fields->emplace_back(std::move(key), std::move(value));
-    } while (expect(','));
-    return expect('}') && i == text.size();
-}
-
-const std::string* find(const Fields& fields, const char* key) {
-    for (const auto& [k, v] : fields)
-        if (k == key) return &v;
-    return nullptr;
-}
 
 // The analysis result document, recognised by the fields its headline shows.
 bool is_analysis_result(const Fields& fields) {
@@ -97,8 +41,8 @@ void print_analysis(const Fields& fields) {
     }
 }
 
-// "orbv: export failed: MESSAGE: DETAIL" on standard error; a document that cannot be read
-// is shown whole.
+// "orbv: FILE: WHAT HAPPENED (ERRNUM ERRSTR: DETAIL)" on standard error; a document that
+// cannot be read is shown whole.
 void print_failure(int32_t state, const std::string& document) {
     const char* command = g_options.command;
     if (state == STATE_CANCELED) {
@@ -106,15 +50,21 @@ void print_failure(int32_t state, const std::string& document) {
         return;
     }
     Fields fields;
-    const std::string* errstr = nullptr;
-    if (parse_flat_object(document, &fields)) errstr = find(fields, "errstr");
-    if (errstr == nullptr) {
+    if (!parse_flat_object(document, &fields) || find(fields, "errstr") == nullptr) {
         std::fprintf(stderr, "orbv: %s failed: %s\n", command, document.c_str());
         return;
     }
-    const std::string* detail = find(fields, "api_errstr");
-    std::fprintf(stderr, "orbv: %s failed: %s%s%s\n", command, errstr->c_str(),
-                 detail && !detail->empty() ? ": " : "", detail ? detail->c_str() : "");
+    std::fprintf(stderr, "orbv: %s\n", failure_text(fields, g_options.files).c_str());
+}
+
+// The library writes a thumbnail unasked only for its camera's files; say so when it did not.
+void warn_unwritten_thumbnail(const Fields& fields) {
+    const std::string* created = find(fields, "createdThumbnail");
+    if (g_options.files.output.empty() || created == nullptr || *created != "false") return;
+    std::fprintf(stderr,
+                 "orbv: warning: %s: no thumbnail written, the file is not the camera's "
+                 "(--force writes it)\n",
+                 g_options.files.input1.c_str());
 }
 
 void show_progress(int32_t state, const std::string& document) {
@@ -161,9 +111,11 @@ void report_callback(int32_t state, const char* document) {
         print_json(state, text);
     } else if (state == STATE_START || state == STATE_PROGRESS) {
         if (g_options.progress) show_progress(state, text);
-    } else if (state == STATE_DONE) {
-        Fields fields;
-        if (parse_flat_object(text, &fields) && is_analysis_result(fields)) print_analysis(fields);
+    }
+    Fields fields;
+    if (state == STATE_DONE && parse_flat_object(text, &fields) && is_analysis_result(fields)) {
+        if (!g_options.json) print_analysis(fields);
+        warn_unwritten_thumbnail(fields);
     }
     if (state > STATE_DONE) print_failure(state, text);
     std::fflush(stdout);

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "failure_text.h"
+
 namespace orbv_tool {
 
 // How the library's callback reports. The callback carries no user pointer, so the reporter
@@ -11,6 +13,7 @@ struct ReportOptions {
     bool progress = true;          // the progress line on standard error
     const char* command = "orbv";  // names the job in the failure line
     const char* unit = "frames";   // what the job's progress counts
+    CommandFiles files;            // named in the failure line
 };
 void set_report_options(const ReportOptions& options);
 

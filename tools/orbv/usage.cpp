@@ -1,5 +1,8 @@
 #include "options.h"
 
+#include <sstream>
+#include <vector>
+
 namespace orbv_tool {
 
 // Also the source of the man page (help2man): options are indented and start with a dash.
@@ -11,16 +14,20 @@ const char* usage_text() {
            "Commands:\n"
            "  analyze FILE [--thumbnail OUT] [--width N] [--force]\n"
            "      analyse a JPEG still or MOV/MP4 movie; write a thumbnail N pixels wide\n"
-           "      (0: the source's); --force writes it for files of any camera\n"
+           "      (0: the source's); --force writes it for files of any camera. analyse is\n"
+           "      another name of the command\n"
            "  export LENS1 LENS2 OUT [EXPORT OPTION]...\n"
            "      stitch the two lens files of one shot into an equirectangular panorama:\n"
            "      .mov for the viewer (PCM sound), .mp4 to share (AAC sound), .jpg for a\n"
            "      still pair\n"
            "  audio MOVIE OUT [--bit-rate N] [--cancel-file FILE]\n"
            "      write the movie's sound track to OUT: AAC for .m4a and .mp4, FLAC for\n"
-           "      .flac, 16-bit PCM for .wav, .mov and any other name\n"
+           "      .flac, 16-bit PCM for .wav, .mov and any other name; N in bits a second,\n"
+           "      also as 64k or 1.5M (0: the source's)\n"
            "  freesize PATH\n"
            "      free bytes of the volume holding PATH\n"
+           "  help COMMAND\n"
+           "      show the part of this help about COMMAND, as COMMAND --help does\n"
            "\n"
            "Export options:\n"
            "      --width N           panorama width in pixels, even (3840)\n"
@@ -41,8 +48,10 @@ const char* usage_text() {
            "                          trim times in seconds (0 and -1: whole input)\n"
            "      --audio-input 0|1   the sound of LENS1 (0) or of LENS2 (1) (0)\n"
            "      --band FILE         seam band image\n"
-           "      --datetime TEXT     capture date, \"YYYY:MM:DD HH:MM:SS\" (now)\n"
-           "      --cancel-file FILE  stop once this file exists (Ctrl-C makes one)\n"
+           "      --datetime TEXT     capture date in UTC, \"YYYY:MM:DD HH:MM:SS\" (the shot's:\n"
+           "                          LENS1's own date, else its file's creation time,\n"
+           "                          else now)\n"
+           "      --cancel-file FILE  stop once this file exists (default: a private one)\n"
            "\n"
            "Options:\n"
            "  -y, --overwrite         replace an existing output, thumbnail or audio file;\n"
@@ -55,16 +64,57 @@ const char* usage_text() {
            "      --version           show the versions of orbv, liborbv, FFmpeg and OpenCV\n"
            "\n"
            "The progress goes to standard error, one line redrawn in place on a terminal and\n"
-           "one line per report elsewhere. A failure ends with one line on standard error:\n"
-           "\"orbv: COMMAND failed: MESSAGE: DETAIL\". By default liborbv logs only its error\n"
-           "lines and FFmpeg only its errors; -q, -v or an ORBV_LOG already set change that.\n"
+           "one line per report elsewhere. A failure ends with one line on standard error,\n"
+           "\"orbv: FILE: WHAT HAPPENED (CODE MESSAGE: DETAIL)\", the library's own texts in\n"
+           "the brackets; warnings start \"orbv: warning:\" and leave the exit status as it is.\n"
+           "By default liborbv logs only its error lines and FFmpeg only its errors; -q, -v\n"
+           "or an ORBV_LOG already set change that.\n"
+           "\n"
+           "Signals: the first SIGINT, SIGTERM or SIGHUP cancels an export or audio job\n"
+           "through the cancel file (the job removes its output, orbv exits 3); a second is\n"
+           "absorbed; a third stops orbv at once, removing the output it began.\n"
            "\n"
            "Environment:\n"
            "  ORBV_LOG                liborbv's log: all, error or none (orbv: error)\n"
            "  ORBV_LIBRARY            the liborbv.so to load (default: the one installed\n"
            "                          with orbv, else the system's)\n"
+           "  TMPDIR                  where the private cancel directory goes (/tmp)\n"
            "\n"
-           "Exit status: 0 done, 1 failed, 2 usage error or existing output, 3 cancelled.\n";
+           "Exit status: 0 done, 1 failed, 2 usage error or unfit output, 3 cancelled.\n";
+}
+
+namespace {
+
+// The lines of the help block that `title` opens, up to the blank line that ends it.
+std::string block(const std::vector<std::string>& lines, const std::string& title) {
+    std::string text;
+    bool inside = false;
+    for (const std::string& line : lines) {
+        if (inside && line.empty()) break;
+        if (inside) text += line + "\n";
+        inside = inside || line == title;
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string command_usage(const std::string& command) {
+    std::vector<std::string> lines;
+    std::istringstream in(usage_text());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    // The command's entry: its synopsis and the lines indented below it.
+    std::string synopsis, about;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].compare(0, command.size() + 3, "  " + command + " ") != 0) continue;
+        synopsis = lines[i].substr(2);
+        for (size_t j = i + 1; j < lines.size() && lines[j].compare(0, 6, "      ") == 0; ++j)
+            about += lines[j].substr(4) + "\n";
+        break;
+    }
+    std::string text = "Usage: orbv [OPTION]... " + synopsis + "\n" + about;
+    if (command == "export") text += "\nExport options:\n" + block(lines, "Export options:");
+    return text + "\nOptions:\n" + block(lines, "Options:");
 }
 
 }  // namespace orbv_tool

@@ -1,4 +1,6 @@
 // orbv-sample-shot: writes a sample shot of the dual-lens camera into a directory.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +41,14 @@ const char kUsage[] =
     "  --datetime TEXT        DateTimeOriginal (default 2024:05:17 10:30:00)\n"
     "  --maker TEXT, --model TEXT\n"
     "                         EXIF maker and model (default ORVAX COMPUTER, ZK-TR500)\n"
-    "  --help                 show this help\n";
+    "  -y, --overwrite        replace lens files that exist already\n"
+    "  --help                 show this help\n"
+    "\n"
+    "Exit status: 0 written, 1 failed, 2 usage error or existing files.\n";
 
-int usage() {
-    std::fputs(kUsage, stderr);
+// One line that names what was wrong; the usage itself only on --help.
+int usage_error(const std::string& what) {
+    std::fprintf(stderr, "orbv-sample-shot: %s (--help shows the usage)\n", what.c_str());
     return 2;
 }
 
@@ -56,13 +62,11 @@ bool renderable(const orbv_sample::ShotOptions& o) {
 int main(int argc, char** argv) {
     orbv_sample::ShotOptions o;
     std::string dir = ".";
+    bool overwrite = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "orbv-sample-shot: %s needs a value\n", arg.c_str());
-                std::exit(usage());
-            }
+            if (i + 1 >= argc) std::exit(usage_error(arg + " needs a value"));
             return argv[++i];
         };
         if (arg == "--help") {
@@ -89,7 +93,7 @@ int main(int argc, char** argv) {
             } else if (s == "none") {
                 o.sound = orbv_sample::Sound::None;
             } else {
-                return usage();
+                return usage_error("--sound takes pcm, aac or none, not " + s);
             }
         } else if (arg == "--channels") {
             o.channels = std::atoi(value());
@@ -113,8 +117,10 @@ int main(int argc, char** argv) {
             o.camera.maker = value();
         } else if (arg == "--model") {
             o.camera.model = value();
+        } else if (arg == "-y" || arg == "--overwrite") {
+            overwrite = true;
         } else {
-            return usage();
+            return usage_error("unknown option " + arg);
         }
     }
     if (!renderable(o)) {
@@ -122,8 +128,17 @@ int main(int argc, char** argv) {
                      o.lens_width);
         return 2;
     }
-    if (o.frames < 1 || (o.channels != 1 && o.channels != 2) || o.sample_rate < 8000) {
-        return usage();
+    if (o.frames < 1) return usage_error("--frames takes 1 or more");
+    if (o.channels != 1 && o.channels != 2) return usage_error("--channels takes 1 or 2");
+    if (o.sample_rate < 8000) return usage_error("--rate takes 8000 or more");
+    const orbv_sample::Shot names = orbv_sample::shot_files(dir, o);
+    for (const std::string& name : {names.lens1, names.lens2}) {
+        struct stat st;
+        if (!overwrite && ::lstat(name.c_str(), &st) == 0) {
+            std::fprintf(stderr, "orbv-sample-shot: %s exists already (-y replaces it)\n",
+                         name.c_str());
+            return 2;
+        }
     }
     try {
         const orbv_sample::Shot shot = orbv_sample::make_shot(dir, o);

@@ -136,6 +136,9 @@ struct Shot {
     std::string lens1;
     std::string lens2;
 };
+// The names make_shot writes.
+Shot shot_files(const std::string& directory, const ShotOptions& options);
+
 // Writes <name>_lens1 / <name>_lens2 (.mov, or .jpg for stills) into `directory`.
 Shot make_shot(const std::string& directory, const ShotOptions& options);
 

@@ -3,10 +3,14 @@
 
 namespace orbv_sample {
 
-Shot make_shot(const std::string& directory, const ShotOptions& o) {
+Shot shot_files(const std::string& directory, const ShotOptions& o) {
     const std::string stem = directory + "/" + o.name;
     const char* ext = o.stills ? ".jpg" : ".mov";
-    Shot shot{stem + "_lens1" + ext, stem + "_lens2" + ext};
+    return Shot{stem + "_lens1" + ext, stem + "_lens2" + ext};
+}
+
+Shot make_shot(const std::string& directory, const ShotOptions& o) {
+    const Shot shot = shot_files(directory, o);
     LensRenderer renderer(o.lens_width);
     if (o.stills) {
         write_still(shot.lens1, renderer.render(1, 0), &o.camera);

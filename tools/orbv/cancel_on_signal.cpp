@@ -1,0 +1,153 @@
+#include "cancel_on_signal.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace orbv_tool {
+
+namespace {
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The handler may only make async-signal-safe calls: everything it needs is in fixed buffers.
+char g_cancel_path[4096];
+char g_private_dir[4096];  // empty when the user named the cancel file
+char g_output[4096];
+bool g_output_existed = false;
+struct stat g_output_before {};
+volatile sig_atomic_t g_count = 0;
+volatile sig_atomic_t g_created_cancel = 0;
+volatile sig_atomic_t g_output_kept = 0;
+struct sigaction g_previous[3];
+
+void note(const char* text, size_t size) { (void)!::write(STDERR_FILENO, text, size); }
+
+bool same_stamp(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// A file that was not there before, or that changed since, is this run's partial output.
+void remove_partial_output() {
+    struct stat now {};
+    if (g_output_kept || g_output[0] == '\0' || ::stat(g_output, &now) != 0 ||
+        !S_ISREG(now.st_mode))
+        return;
+    if (!g_output_existed || !same_stamp(now, g_output_before)) ::unlink(g_output);
+}
+
+void remove_cancel_file() {
+    if (g_created_cancel) ::unlink(g_cancel_path);
+    if (g_private_dir[0] != '\0') ::rmdir(g_private_dir);
+}
+
+void on_signal(int signal) {
+    const sig_atomic_t count = ++g_count;
+    if (count == 1) {
+        const int fd = ::open(g_cancel_path, O_CREAT | O_EXCL | O_WRONLY, 0600);
+        if (fd >= 0) {
+            g_created_cancel = 1;
+            ::close(fd);
+        }
+        static const char text[] = "\norbv: cancelling (a third signal stops at once)\n";
+        note(text, sizeof(text) - 1);
+    } else if (count >= 3) {
+        remove_partial_output();
+        remove_cancel_file();
+        static const char text[] = "\norbv: stopped\n";
+        note(text, sizeof(text) - 1);
+        // Ends as the signal's default would, so the parent sees what ended the tool.
+        ::signal(signal, SIG_DFL);
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, signal);
+        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        ::raise(signal);
+        ::_exit(128 + signal);
+    }
+}
+
+bool copy_into(char (&buffer)[4096], const std::string& text) {
+    if (text.size() >= sizeof(buffer)) return false;
+    std::snprintf(buffer, sizeof(buffer), "%s", text.c_str());
+    return true;
+}
+
+std::string private_directory() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                          "/orbv-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    return ::mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
+}
+
+// Signals wait while the handlers come and go, so that none finds the private directory made
+// and no handler to remove it.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int s : kSignals) sigaddset(&set, s);
+        ::sigprocmask(SIG_BLOCK, &set, &old_);
+    }
+    ~SignalsHeld() {
+        if (!keep_) ::sigprocmask(SIG_SETMASK, &old_, nullptr);
+    }
+    // Signals that came stay held until the tool exits: the job has been cancelled.
+    void keep() { keep_ = true; }
+
+  private:
+    sigset_t old_;
+    bool keep_ = false;
+};
+
+}  // namespace
+
+CancelOnSignal::CancelOnSignal(const std::string& cancel_path, const std::string& output) {
+    const SignalsHeld held;
+    if (cancel_path.empty()) {
+        dir_ = private_directory();
+        if (dir_.empty()) {
+            std::fprintf(stderr, "orbv: warning: no private directory for the cancel file; "
+                                 "signals end the tool at once\n");
+            return;
+        }
+        path_ = dir_ + "/cancel";
+    } else {
+        path_ = cancel_path;
+    }
+    if (!copy_into(g_cancel_path, path_) || !copy_into(g_private_dir, dir_) ||
+        !copy_into(g_output, output)) {
+        // Names too long for the handler's buffers: signals keep their default action.
+        if (!dir_.empty()) ::rmdir(dir_.c_str());
+        if (!dir_.empty()) path_.clear();
+        return;
+    }
+    g_output_existed = ::stat(g_output, &g_output_before) == 0;
+    struct sigaction action {};
+    action.sa_handler = on_signal;
+    sigemptyset(&action.sa_mask);
+    for (const int s : kSignals) sigaddset(&action.sa_mask, s);
+    for (size_t i = 0; i < 3; ++i) ::sigaction(kSignals[i], &action, &g_previous[i]);
+    handling_ = true;
+}
+
+CancelOnSignal::~CancelOnSignal() {
+    if (!handling_) return;
+    SignalsHeld held;
+    for (size_t i = 0; i < 3; ++i) ::sigaction(kSignals[i], &g_previous[i], nullptr);
+    remove_cancel_file();
+    if (g_count > 0) held.keep();
+}
+
+void CancelOnSignal::keep_output() { g_output_kept = 1; }
+
+}  // namespace orbv_tool

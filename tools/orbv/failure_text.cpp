@@ -1,0 +1,105 @@
+#include "failure_text.h"
+
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace orbv_tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every writing call wants more than this free beyond the inputs it copies from.
+constexpr long long kMinFreeBytes = 52428800;
+
+enum class Which { Input1, Input2, Output };
+
+// Plain words for a failure, chosen by the code's last four digits and a piece of its text.
+struct Rule {
+    int code;
+    const char* text_piece;  // "" matches any
+    Which file;
+    const char* words;  // null: worked out from the file system
+};
+
+const Rule kRules[] = {
+    {0, "file2", Which::Input2, "no such file"},
+    {0, "", Which::Input1, "no such file"},
+    {1, "Not Movie", Which::Input1, "neither a JPEG still nor a MOV/MP4 movie"},
+    {1, "No Audio", Which::Input1, "the movie has no sound track"},
+    {1, "InputFile2", Which::Input2, "cannot be analysed"},
+    {1, "InputFile1", Which::Input1, "cannot be analysed"},
+    {1, "different", Which::Input2, "not the size of the first lens's pictures"},
+    {1, "width not in", Which::Input1, "not a lens picture of the camera (1440, 1936, 3888)"},
+    {1, "", Which::Input1, "cannot be opened"},
+    {3, "", Which::Output, nullptr},
+    {4, "", Which::Output, nullptr},
+    {9999, "rite", Which::Output, "writing it failed"},
+    {9999, "", Which::Output, "the job failed"},
+};
+
+std::string directory_of(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    return parent.empty() ? "." : parent.string();
+}
+
+// Why an output cannot be written: its name, its directory or the file itself.
+std::string not_writable(const std::string& output, const std::string& api_text) {
+    const size_t must = api_text.find("must end in");
+    if (must != std::string::npos) return "the output " + api_text.substr(must);
+    const std::string dir = directory_of(output);
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return "no such directory " + dir;
+    if (::access(dir.c_str(), W_OK) != 0) return "no permission to write in " + dir;
+    return "cannot be written";
+}
+
+long long file_size(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    return ec ? 0 : static_cast<long long>(size);
+}
+
+// The space rule in numbers: what the volume has free and what the job needs.
+std::string no_room(const CommandFiles& files, bool export_job) {
+    long long needed = kMinFreeBytes;
+    if (export_job) needed += file_size(files.input1) + file_size(files.input2);
+    const long long free = files.free_bytes ? files.free_bytes(files.output.c_str()) : -1;
+    std::string text = "not enough space: " + std::to_string(free) + " bytes free, more than " +
+                       std::to_string(needed) + " needed";
+    struct statvfs volume {};
+    const std::string dir = directory_of(files.output);
+    if (::statvfs(dir.c_str(), &volume) == 0 && volume.f_blocks == 0)
+        text = dir + " is on a volume that stores no files; " + text;
+    return text;
+}
+
+}  // namespace
+
+std::string failure_text(const Fields& document, const CommandFiles& files) {
+    const std::string* errnum = find(document, "errnum");
+    const std::string* errstr = find(document, "errstr");
+    const std::string* api = find(document, "api_errstr");
+    const std::string api_text = api ? *api : "";
+    const int number = errnum ? std::atoi(errnum->c_str()) : 0;
+    const std::string library = (errnum ? *errnum + " " : "") + (errstr ? *errstr : "") +
+                                (api_text.empty() ? "" : ": " + api_text);
+    for (const Rule& rule : kRules) {
+        if (number % 10000 != rule.code || (errstr && errstr->find(rule.text_piece) == std::string::npos))
+            continue;
+        const std::string& file = rule.file == Which::Input1   ? files.input1
+                                  : rule.file == Which::Input2 ? files.input2
+                                                               : files.output;
+        std::string words = rule.words ? rule.words : "";
+        if (rule.code == 3) words = not_writable(file, api_text);
+        if (rule.code == 4) words = no_room(files, !files.input2.empty());
+        return (file.empty() ? files.input1 : file) + ": " + words + " (" + library + ")";
+    }
+    return files.input1 + ": " + library;
+}
+
+}  // namespace orbv_tool

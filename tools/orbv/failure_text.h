@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "flat_json.h"
+
+namespace orbv_tool {
+
+// The files a command names, for failure lines that say which one failed.
+struct CommandFiles {
+    std::string input1, input2;  // input2 only for an export
+    std::string output;          // empty when the command writes nothing
+    int64_t (*free_bytes)(const char* path) = nullptr;  // the library's own measure
+};
+
+// "FILE: WHAT HAPPENED (ERRNUM ERRSTR[: API_ERRSTR])" for a failure document; the library's
+// texts close the line verbatim, so that scripts can still match on them.
+std::string failure_text(const Fields& document, const CommandFiles& files);
+
+}  // namespace orbv_tool
