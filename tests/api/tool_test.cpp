@@ -2,6 +2,7 @@
 // order in one directory, with their exit status and regular expressions for all they print.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,9 +17,26 @@ namespace {
 const char kAny[] = "[\\s\\S]*";
 const char kUsageError[] = "orbv: [^\n]* \\(orbv --help shows the usage\\)\n";
 const std::string kBar0 = "\\[\\.{30}\\]   0%", kBar100 = "\\[#{30}\\] 100%";
+// Runs an export of the movies to OUT in the background and, once it writes, sends SIGNALS
+// (`kill` arguments, "-" waits 0.2 s) while it is stopped or running: "^" stops, "~" resumes.
+std::string signalled(const std::string& out, const std::string& signals) {
+    std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until [ -e " + out +
+                       " ] || ! kill -0 $!; do sleep 0.02; done; ";
+    for (const char c : signals)
+        text += c == '^'   ? "kill -STOP $!; "
+                : c == '~' ? "kill -CONT $!; "
+                : c == '-' ? "sleep 0.2; "
+                           : std::string("kill -") +
+                                 (c == 'I'   ? "INT"
+                                  : c == 'T' ? "TERM"
+                                             : "HUP") +
+                                 " $! 2>/dev/null; ";
+    return text + "wait $!; }";
+}
+const std::string kMp4Tag = "ffprobe -v error -show_entries format_tags=creation_time -of csv=p=0 ";
 
 // Commands see $ORBV, $MAKER, 30-frame movies $M1 $M2 and stills $S1 $S2, and no ORBV_LOG but
-// the row's; "TTY " runs one on a pseudo-terminal through script(1).
+// the row's; "TTY " runs one on a pseudo-terminal through script(1). $TMPDIR is tmpd.
 struct Row {
     std::string command;
     int status;
@@ -32,11 +50,13 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
     orbv_sample::ShotOptions options;
     options.frames = 30;
     options.name = "m";
+    options.camera.datetime = "2023:01:02 03:04:05";
     const orbv_sample::Shot movies = orbv_sample::make_shot(dir.path(), options);
     options.stills = true;
     options.name = "s";
     const orbv_sample::Shot stills = orbv_sample::make_shot(dir.path(), options);
-    const std::string date = " --datetime '2024:05:17 10:30:00'";
+    const std::string date = " --datetime '2024:05:17 10:30:00'", brief = " --end1 .2 --end2 .2";
+    std::filesystem::create_directory(dir.file("tmpd"));
     const std::vector<Row> rows = {
         {"$ORBV --help", 0, "Usage: orbv [\\s\\S]*--y-rotation DEG[\\s\\S]*", ""},
         {"$MAKER --width 1441 --dir .", 2, "",
@@ -48,8 +68,37 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
         {"$ORBV export $S1 $S2 p.jpg --audio-input 2", 2, "", kUsageError},
         {"$ORBV export $S1 $S2 p.jpg --band none.png", 2, "", kUsageError},
         {"$ORBV export $S1 $S2 p.jpg --datetime 2024-05-17T10:30", 2, "", kUsageError},
-        // Existing outputs stay untouched without -y: the later rows read these inputs.
-        {"$ORBV export $S1 $S2 $S1", 2, "", "orbv: [^\n]* exists already \\(-y replaces it\\)\n"},
+        {"$ORBV export $S1 $S2 p.jpg --datetime '2023:02:29 10:30:00'", 2, "", kUsageError},
+        {"$ORBV audio $M1 a.m4a --bit-rate 64x", 2, "", kUsageError},
+        {"$MAKER --bogus", 2, "",
+         "orbv-sample-shot: unknown option --bogus \\(--help shows [^\n]*\n"},
+        {"$MAKER --name m --dir " + dir.path(), 2, "",
+         "orbv-sample-shot: [^\n]* exists already [^\n]*\n"},
+        // One command's help, by either way of asking.
+        {"$ORBV help analyse", 0,
+         "Usage: orbv \\[OPTION\\]\\.\\.\\. analyze FILE [^\n]*\n(  "
+         "[^\n]*\n)+\nOptions:\n[\\s\\S]*--version[^\n]*\n",
+         ""},
+        {"$ORBV export --help", 0,
+         "Usage: orbv \\[OPTION\\]\\.\\.\\. export (?![\\s\\S]*Commands)[\\s\\S]*Export "
+         "options:\n[\\s\\S]*",
+         ""},
+        // Failures name the file and end with the library's codes and texts; inputs go first,
+        // and -y is offered only for an output that may be replaced.
+        {"$ORBV export none.mov $M2 $M1", 1, "",
+         "orbv: none.mov: no such file \\(30000 Input file1 not exiists\\)\n"},
+        {"$ORBV export $S1 $S2 $S1", 2, "",
+         "orbv: [^\n]*s_lens1.jpg: is an input of this command, never its output\n"},
+        {"mkdir outdir; $ORBV export $M1 $M2 outdir", 2, "", "orbv: outdir: is a directory\n"},
+        {"$ORBV export $M1 $M2 x.avi", 1, "",
+         "orbv: x.avi: the output must end in .mov or .mp4 \\(30003 export file not writable: "
+         "[^\n]*\n"},
+        {"$ORBV export $M1 $M2 no/x.mov", 1, "",
+         "orbv: no/x.mov: no such directory no \\(30003 export file not writable\\)\n"},
+        {"$ORBV export $M1 $M2 /proc/x.mp4", 1, "",
+         "orbv: /proc/x.mp4: (/proc is on a volume that stores no files; not enough space: \\d+ "
+         "bytes free, more than \\d+ needed \\(30004|no permission to write in /proc "
+         "\\(30003)[^\n]*\n"},
         {"$ORBV audio $M1 $M2", 2, "", "orbv: [^\n]* exists already \\(-y replaces it\\)\n"},
         {"$ORBV analyze $S1 --thumbnail $S2", 2, "", "orbv: [^\n]* exists already [^\n]*\n"},
         // A still shows no frame fraction; the progress line ends at 100%.
@@ -72,28 +121,57 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
         {"$ORBV export $M1 $M2 c.mov --width 1440 --cancel-file $S1", 3, "",
          kBar0 + " 0/30 frames\n[\\s\\S]*orbv: export cancelled\n", "ORBV_LOG=none"},
         // One line on failure; --json gives every callback with its state.
-        {"$ORBV export none.mov $M2 x.mov", 1, "",
-         "orbv: export failed: Input file1 not exiists\n"},
         // A failure after the start: AAC, which an MP4 carries, knows no 37800 samples a second.
         {"$MAKER --name r --rate 37800 --frames 30 --dir .", 0, "./r_lens1.mov\n./r_lens2.mov\n",
          kAny},
         {"$ORBV export r_lens1.mov r_lens2.mov x.mp4 --width 960", 1, "",
-         kBar0 + " 0/30 frames\norbv: export failed: Could not write video: Invalid argument\n",
+         kBar0 + " 0/30 frames\norbv: x.mp4: writing it failed \\(39999 Could not write video: "
+                 "Invalid argument\\)\n",
          "ORBV_LOG=none"},
         {"$ORBV --json analyze none.mov", 1,
          "\\{\"state\":4,\"document\":\\{\"errnum\":\"10000\",\"errstr\":\"Input file not "
          "exiists\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"none.mov\"\\}\\}\n",
-         "orbv: analyze failed: Input file not exiists\n"},
+         "orbv: none.mov: no such file \\(10000 Input file not exiists\\)\n"},
         {"$ORBV --json export $S1 $S2 j.jpg --width 960", 0,
          "\\{\"state\":0,\"document\":\\{\"movie_path1\":[^\n]*,\"frame_count\":0\\}\\}\n"
          "\\{\"state\":2,\"document\":\\{\"movie_path1\":[^\n]*\\}\\}\n",
          ""},
+        // Warnings leave the exit status as it is.
+        {"echo x >b.txt; $ORBV -q export $S1 $S2 b.jpg --width 960 --band b.txt", 0, "",
+         "orbv: warning: b.txt: not a picture; the panorama gets no band\n"},
+        {"$MAKER --name h --frames 20 >/dev/null && $ORBV -q export $M1 h_lens2.mov h.mov --width "
+         "960",
+         0, "", "orbv: warning: h_lens2.mov is 0.334 s shorter than [^\n]*m_lens1.mov; [^\n]*\n"},
+        {"$MAKER --still --name o --model X >/dev/null && $ORBV analyse o_lens1.jpg --thumbnail "
+         "t.jpg",
+         0, "done: [\\s\\S]*",
+         "orbv: warning: o_lens1.jpg: no thumbnail written, [^\n]* \\(--force writes it\\)\n",
+         "ORBV_LOG=none"},
+        // Dates are UTC whatever TZ says; without --datetime a panorama has the shot's date.
+        {"$ORBV -q export $M1 $M2 tz.mov --width 960" + brief + date + " && " + kMp4Tag + "tz.mov",
+         0, "2024-05-17T10:30:00.000000Z\n", "", "TZ=Asia/Tokyo"},
+        {"$ORBV -q export $M1 $M2 d.mov --width 960" + brief + " && " + kMp4Tag + "d.mov", 0,
+         "2023-01-02T03:04:05.000000Z\n", ""},
+        // Signals cancel through a private cancel file: no stale file of an earlier run's name
+        // stops a run, and three signals stop the tool at once without a partial output.
+        {"sh -c \"touch tmpd/orbv-cancel-\\$\\$ && exec $ORBV -q export $M1 $M2 st.mov --width "
+         "960" +
+             brief + "\"",
+         0, "", ""},
+        {signalled("i2.mov", "^I~-I"), 3, "",
+         "\norbv: cancelling [^\n]*\norbv: export cancelled\n"},
+        {signalled("t1.mov", "^T~"), 3, "", "\norbv: cancelling [^\n]*\norbv: export cancelled\n"},
+        {signalled("h3.mov", "^HIT~"), 128 + 15, "",
+         "\norbv: cancelling [^\n]*\n\norbv: stopped\n(Terminated\n)?"},
+        {"$ORBV -q audio --bit-rate 64k $M1 k.m4a && $ORBV -q audio --bit-rate 64000 $M1 n.m4a", 0,
+         "", ""},
     };
     const std::string setup = "cd " + dir.path() +
                               " && unset ORBV_LOG && ORBV=" ORBV_BINARY_DIR
                               "/bin/orbv MAKER=" ORBV_BINARY_DIR "/bin/orbv-sample-shot M1=" +
                               movies.lens1 + " M2=" + movies.lens2 + " S1=" + stills.lens1 +
-                              " S2=" + stills.lens2 + " && ";
+                              " S2=" + stills.lens2 + " && export TMPDIR=" + dir.file("tmpd") +
+                              " && ";
     for (const Row& row : rows) {
         const bool tty = row.command.compare(0, 4, "TTY ") == 0;
         const std::string command =
@@ -109,6 +187,9 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
     // --yaw is the old name of --y-rotation, and the rotation reaches the panorama.
     EXPECT_EQ(read_file(dir.file("q.jpg")), read_file(dir.file("p.jpg")));
     EXPECT_NE(read_file(dir.file("u.jpg")), read_file(dir.file("p.jpg")));
-    for (const char* failed : {"x.mov", "x.mp4", "c.mov"})
+    for (const char* failed : {"x.mp4", "c.mov", "i2.mov", "t1.mov", "h3.mov"})
         EXPECT_FALSE(orbv_test::exists(dir.file(failed))) << failed;
+    EXPECT_EQ(read_file(dir.file("k.m4a")), read_file(dir.file("n.m4a")));
+    const std::string left = orbv_test::run_command("ls -A " + dir.file("tmpd"));
+    EXPECT_TRUE(std::regex_match(left, std::regex("orbv-cancel-\\d+\n"))) << left;
 }

@@ -81,8 +81,8 @@ bool copy_into(char (&buffer)[4096], const std::string& text) {
 
 std::string private_directory() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                          "/orbv-XXXXXX";
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orbv-XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     return ::mkdtemp(buffer.data()) != nullptr ? std::string(buffer.data()) : std::string();
@@ -116,8 +116,9 @@ CancelOnSignal::CancelOnSignal(const std::string& cancel_path, const std::string
     if (cancel_path.empty()) {
         dir_ = private_directory();
         if (dir_.empty()) {
-            std::fprintf(stderr, "orbv: warning: no private directory for the cancel file; "
-                                 "signals end the tool at once\n");
+            std::fprintf(stderr,
+                         "orbv: warning: no private directory for the cancel file; "
+                         "signals end the tool at once\n");
             return;
         }
         path_ = dir_ + "/cancel";

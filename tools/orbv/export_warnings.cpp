@@ -40,8 +40,7 @@ void warn_about_export(const ExportArgs& args, const LensFacts& lens1, const Len
     const double span2 = span(lens2, args.start2, args.end2);
     if (std::fabs(span1 - span2) < 0.0005) return;
     const bool first_shorter = span1 < span2;
-    std::fprintf(stderr,
-                 "orbv: warning: %s is %.3f s shorter than %s; the panorama ends with it\n",
+    std::fprintf(stderr, "orbv: warning: %s is %.3f s shorter than %s; the panorama ends with it\n",
                  (first_shorter ? args.lens1 : args.lens2).c_str(), std::fabs(span1 - span2),
                  (first_shorter ? args.lens2 : args.lens1).c_str());
 }

@@ -89,7 +89,8 @@ std::string failure_text(const Fields& document, const CommandFiles& files) {
     const std::string library = (errnum ? *errnum + " " : "") + (errstr ? *errstr : "") +
                                 (api_text.empty() ? "" : ": " + api_text);
     for (const Rule& rule : kRules) {
-        if (number % 10000 != rule.code || (errstr && errstr->find(rule.text_piece) == std::string::npos))
+        if (number % 10000 != rule.code ||
+            (errstr && errstr->find(rule.text_piece) == std::string::npos))
             continue;
         const std::string& file = rule.file == Which::Input1   ? files.input1
                                   : rule.file == Which::Input2 ? files.input2

@@ -9,8 +9,8 @@ namespace orbv_tool {
 
 // The files a command names, for failure lines that say which one failed.
 struct CommandFiles {
-    std::string input1, input2;  // input2 only for an export
-    std::string output;          // empty when the command writes nothing
+    std::string input1, input2;                         // input2 only for an export
+    std::string output;                                 // empty when the command writes nothing
     int64_t (*free_bytes)(const char* path) = nullptr;  // the library's own measure
 };
 

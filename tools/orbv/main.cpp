@@ -189,7 +189,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (const auto* help = std::get_if<HelpArgs>(&invocation.command)) {
-        std::printf("%s", help->command.empty() ? usage_text() : command_usage(help->command).c_str());
+        std::printf("%s",
+                    help->command.empty() ? usage_text() : command_usage(help->command).c_str());
         return kExitDone;
     }
     if (!output_may_be_written(invocation)) return kExitUsage;

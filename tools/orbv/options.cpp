@@ -1,7 +1,5 @@
 #include "options.h"
 
-#include "shot_date.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -12,6 +10,8 @@
 #include <functional>
 #include <map>
 #include <vector>
+
+#include "shot_date.h"
 
 namespace orbv_tool {
 

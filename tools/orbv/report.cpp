@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "orbv.h"
 #include "flat_json.h"
+#include "orbv.h"
 #include "progress.h"
 
 namespace orbv_tool {

@@ -1,7 +1,7 @@
-#include "options.h"
-
 #include <sstream>
 #include <vector>
+
+#include "options.h"
 
 namespace orbv_tool {
 
