@@ -74,13 +74,13 @@ const char* usage_text() {
            "through the cancel file (the job removes its output, orbv exits 3); a second is\n"
            "absorbed; a third stops orbv at once, removing the output it began.\n"
            "\n"
+           "Exit status: 0 done, 1 failed, 2 usage error or unfit output, 3 cancelled.\n"
+           "\n"
            "Environment:\n"
            "  ORBV_LOG                liborbv's log: all, error or none (orbv: error)\n"
            "  ORBV_LIBRARY            the liborbv.so to load (default: the one installed\n"
            "                          with orbv, else the system's)\n"
-           "  TMPDIR                  where the private cancel directory goes (/tmp)\n"
-           "\n"
-           "Exit status: 0 done, 1 failed, 2 usage error or unfit output, 3 cancelled.\n";
+           "  TMPDIR                  where the private cancel directory goes (/tmp)\n";
 }
 
 namespace {
