@@ -3,8 +3,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -14,6 +16,7 @@ namespace orbv_tool {
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kExitCancelled = 3;
 
 // The handler may only make async-signal-safe calls: everything it needs is in fixed buffers.
 char g_cancel_path[4096];
@@ -21,7 +24,9 @@ char g_private_dir[4096];  // empty when the user named the cancel file
 char g_output[4096];
 bool g_output_existed = false;
 struct stat g_output_before {};
-volatile sig_atomic_t g_count = 0;
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free count");
+std::atomic<int> g_count{0};
+std::atomic<int> g_first_done{0};
 volatile sig_atomic_t g_created_cancel = 0;
 volatile sig_atomic_t g_output_kept = 0;
 struct sigaction g_previous[3];
@@ -47,8 +52,10 @@ void remove_cancel_file() {
     if (g_private_dir[0] != '\0') ::rmdir(g_private_dir);
 }
 
-void on_signal(int signal) {
-    const sig_atomic_t count = ++g_count;
+// FFmpeg's codecs may run threads, and a signal can reach any of them, even while another runs
+// the handler: the count is atomic, and the third waits until the first made the cancel file.
+void on_signal(int) {
+    const int count = ++g_count;
     if (count == 1) {
         const int fd = ::open(g_cancel_path, O_CREAT | O_EXCL | O_WRONLY, 0600);
         if (fd >= 0) {
@@ -57,19 +64,15 @@ void on_signal(int signal) {
         }
         static const char text[] = "\norbv: cancelling (a third signal stops at once)\n";
         note(text, sizeof(text) - 1);
-    } else if (count >= 3) {
+        g_first_done = 1;
+    } else if (count == 3) {
+        const timespec pause{0, 1000000};
+        for (int i = 0; i < 1000 && !g_first_done; ++i) ::nanosleep(&pause, nullptr);
         remove_partial_output();
         remove_cancel_file();
         static const char text[] = "\norbv: stopped\n";
         note(text, sizeof(text) - 1);
-        // Ends as the signal's default would, so the parent sees what ended the tool.
-        ::signal(signal, SIG_DFL);
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, signal);
-        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
-        ::raise(signal);
-        ::_exit(128 + signal);
+        ::_exit(kExitCancelled);
     }
 }
 

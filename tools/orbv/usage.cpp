@@ -72,7 +72,7 @@ const char* usage_text() {
            "\n"
            "Signals: the first SIGINT, SIGTERM or SIGHUP cancels an export or audio job\n"
            "through the cancel file (the job removes its output, orbv exits 3); a second is\n"
-           "absorbed; a third stops orbv at once, removing the output it began.\n"
+           "absorbed; a third stops orbv at once (exit 3), removing the output it began.\n"
            "\n"
            "Exit status: 0 done, 1 failed, 2 usage error or unfit output, 3 cancelled.\n"
            "\n"
