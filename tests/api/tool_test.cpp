@@ -136,6 +136,9 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
          "\\{\"state\":0,\"document\":\\{\"movie_path1\":[^\n]*,\"frame_count\":0\\}\\}\n"
          "\\{\"state\":2,\"document\":\\{\"movie_path1\":[^\n]*\\}\\}\n",
          ""},
+        {"$ORBV -q export $M1 $M2 w.mov --width 960 --start2 100", 1, "",
+         "orbv: [^\n]*m_lens2.mov: the window starts at 100.000 s, after the input's end at "
+         "1.001 s \\([^\n]*\n"},
         // Warnings leave the exit status as it is.
         {"echo x >b.txt; $ORBV -q export $S1 $S2 b.jpg --width 960 --band b.txt", 0, "",
          "orbv: warning: b.txt: not a picture; the panorama gets no band\n"},

@@ -38,11 +38,30 @@ void warn_about_export(const ExportArgs& args, const LensFacts& lens1, const Len
     if (!lens1.analysed || !lens2.analysed || lens1.frames == 0 || lens2.frames == 0) return;
     const double span1 = span(lens1, args.start1, args.end1);
     const double span2 = span(lens2, args.start2, args.end2);
-    if (std::fabs(span1 - span2) < 0.0005) return;
+    // An empty window fails the export, which says why.
+    if (span1 == 0.0 || span2 == 0.0 || std::fabs(span1 - span2) < 0.0005) return;
     const bool first_shorter = span1 < span2;
     std::fprintf(stderr, "orbv: warning: %s is %.3f s shorter than %s; the panorama ends with it\n",
                  (first_shorter ? args.lens1 : args.lens2).c_str(), std::fabs(span1 - span2),
                  (first_shorter ? args.lens2 : args.lens1).c_str());
+}
+
+std::string window_past_end(const ExportArgs& args, const LensFacts& lens1,
+                            const LensFacts& lens2) {
+    const struct {
+        const std::string& path;
+        const LensFacts& lens;
+        float start;
+    } windows[] = {{args.lens1, lens1, args.start1}, {args.lens2, lens2, args.start2}};
+    for (const auto& w : windows) {
+        if (!w.lens.analysed || w.lens.frames == 0 || w.start < w.lens.duration) continue;
+        char text[128];
+        std::snprintf(text, sizeof(text),
+                      ": the window starts at %.3f s, after the input's end at %.3f s", w.start,
+                      w.lens.duration);
+        return w.path + text;
+    }
+    return "";
 }
 
 }  // namespace orbv_tool

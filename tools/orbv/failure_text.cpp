@@ -88,6 +88,9 @@ std::string failure_text(const Fields& document, const CommandFiles& files) {
     const int number = errnum ? std::atoi(errnum->c_str()) : 0;
     const std::string library = (errnum ? *errnum + " " : "") + (errstr ? *errstr : "") +
                                 (api_text.empty() ? "" : ": " + api_text);
+    // A window past its input's end is the cause of whatever failure the work then met.
+    if ((number % 10000 == 1 || number % 10000 == 9999) && !files.window_note.empty())
+        return files.window_note + " (" + library + ")";
     for (const Rule& rule : kRules) {
         if (number % 10000 != rule.code ||
             (errstr && errstr->find(rule.text_piece) == std::string::npos))

@@ -12,6 +12,7 @@ struct CommandFiles {
     std::string input1, input2;                         // input2 only for an export
     std::string output;                                 // empty when the command writes nothing
     int64_t (*free_bytes)(const char* path) = nullptr;  // the library's own measure
+    std::string window_note;  // "FILE: ..." when a trim window starts past its input's end
 };
 
 // "FILE: WHAT HAPPENED (ERRNUM ERRSTR[: API_ERRSTR])" for a failure document; the library's

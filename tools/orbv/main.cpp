@@ -60,8 +60,9 @@ int run(const Library& lib, const AnalyzeArgs& a) {
 int run(const Library& lib, const ExportArgs& e) {
     std::string datetime = e.datetime.value_or("");
     if (exists(e.lens1) && exists(e.lens2)) {
-        const LensFacts lens1 = lens_facts(lib, e.lens1);
-        warn_about_export(e, lens1, lens_facts(lib, e.lens2));
+        const LensFacts lens1 = lens_facts(lib, e.lens1), lens2 = lens_facts(lib, e.lens2);
+        warn_about_export(e, lens1, lens2);
+        note_window(window_past_end(e, lens1, lens2));
         if (datetime.empty()) datetime = shot_date(lens1.datetime, e.lens1);
     }
     const CancelOnSignal cancel(e.cancel_file.value_or(""), e.out);
@@ -95,11 +96,15 @@ int run(const Library& lib, const FreesizeArgs& f, bool json) {
 CommandFiles command_files(const Invocation& invocation) {
     CommandFiles files;
     if (const auto* e = std::get_if<ExportArgs>(&invocation.command)) {
-        files = {e->lens1, e->lens2, e->out};
+        files.input1 = e->lens1;
+        files.input2 = e->lens2;
+        files.output = e->out;
     } else if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) {
-        files = {a->movie, "", a->out};
+        files.input1 = a->movie;
+        files.output = a->out;
     } else if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
-        files = {a->file, "", a->thumbnail.value_or("")};
+        files.input1 = a->file;
+        files.output = a->thumbnail.value_or("");
     }
     return files;
 }

@@ -101,6 +101,8 @@ void print_json(int32_t state, const std::string& document) {
 
 void set_report_options(const ReportOptions& options) { g_options = options; }
 
+void note_window(const std::string& note) { g_options.files.window_note = note; }
+
 void report_callback(int32_t state, const char* document) {
     const std::string text = document != nullptr ? document : "";
     if (state >= STATE_DONE) {

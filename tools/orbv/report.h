@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "failure_text.h"
 
@@ -16,6 +17,8 @@ struct ReportOptions {
     CommandFiles files;            // named in the failure line
 };
 void set_report_options(const ReportOptions& options);
+// Names a trim window past its input's end, for a failure line of the export.
+void note_window(const std::string& note);
 
 // The ProgressCallback handed to the library. Without json: a job's start and progress as
 // the progress line, an analysis result as a summary on standard output, and a failed or
