@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 #include <string>
 #include <vector>
@@ -17,20 +18,15 @@ namespace {
 const char kAny[] = "[\\s\\S]*";
 const char kUsageError[] = "orbv: [^\n]* \\(orbv --help shows the usage\\)\n";
 const std::string kBar0 = "\\[\\.{30}\\]   0%", kBar100 = "\\[#{30}\\] 100%";
-// Runs an export of the movies to OUT in the background and, once it writes, sends SIGNALS
-// (`kill` arguments, "-" waits 0.2 s) while it is stopped or running: "^" stops, "~" resumes.
-std::string signalled(const std::string& out, const std::string& signals) {
+// Runs an export of the movies to OUT in the background and, once it writes, takes STEPS:
+// "^" stops it, "~" resumes it, "-" waits 0.2 s, "I", "T" and "H" send SIGINT, SIGTERM, SIGHUP.
+std::string signalled(const std::string& out, const std::string& steps) {
+    static const std::map<char, std::string> kStep = {
+        {'^', "kill -STOP $!"}, {'~', "kill -CONT $!"}, {'-', "sleep 0.2"},
+        {'I', "kill -INT $!"},  {'T', "kill -TERM $!"}, {'H', "kill -HUP $!"}};
     std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until [ -e " + out +
                        " ] || ! kill -0 $!; do sleep 0.02; done; ";
-    for (const char c : signals)
-        text += c == '^'   ? "kill -STOP $!; "
-                : c == '~' ? "kill -CONT $!; "
-                : c == '-' ? "sleep 0.2; "
-                           : std::string("kill -") +
-                                 (c == 'I'   ? "INT"
-                                  : c == 'T' ? "TERM"
-                                             : "HUP") +
-                                 " $! 2>/dev/null; ";
+    for (const char c : steps) text += kStep.at(c) + " 2>/dev/null; ";
     return text + "wait $!; }";
 }
 const std::string kMp4Tag = "ffprobe -v error -show_entries format_tags=creation_time -of csv=p=0 ";
