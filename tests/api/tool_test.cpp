@@ -80,6 +80,8 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
         {"$ORBV export r_lens1.mov r_lens2.mov x.mp4 --width 960", 1, "",
          kBar0 + " 0/30 frames\norbv: export failed: Could not write video: Invalid argument\n",
          "ORBV_LOG=none"},
+        // A healthy camera movie logs nothing at the default level.
+        {"$ORBV analyze $M1", 0, "done: MOVIE 1440 x 1440, [\\s\\S]*", ""},
         {"$ORBV --json analyze none.mov", 1,
          "\\{\"state\":4,\"document\":\\{\"errnum\":\"10000\",\"errstr\":\"Input file not "
          "exiists\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"none.mov\"\\}\\}\n",
