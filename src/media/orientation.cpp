@@ -111,10 +111,12 @@ void orient_frame(const AVFrame* src, AVFrame* dst, int32_t orientation) {
 }
 
 int32_t display_orientation(const AVStream* stream) {
+    size_t size = 0;
     const uint8_t* matrix =
-        stream ? av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr) : nullptr;
-    if (matrix == nullptr) return -1;
-    // The matrix turns counter-clockwise by this angle; players turn the picture back.
+        stream ? av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size) : nullptr;
+    if (matrix == nullptr || size < 9 * sizeof(int32_t)) return -1;
+    // Players turn the picture counter-clockwise by the matrix's angle: a quarter turn
+    // clockwise is -90 degrees.
     const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
     if (std::isnan(angle)) return -1;
     switch ((static_cast<int>(std::lround(-angle / 90.0)) % 4 + 4) % 4) {
