@@ -1,6 +1,8 @@
 // The media interface object: construction, the inputs and the facts they give.
 #include "media/libav_if.h"
 
+#include "media/video_length.h"
+
 namespace orbv {
 
 libavIF::libavIF(const char* path1) : path1_(path1), path2_(nullptr) {}
@@ -35,6 +37,12 @@ int32_t libavIF::open_input(int32_t slot) {
                     ? -1.0
                     : static_cast<double>(video->time_base.num) / video->time_base.den *
                           static_cast<double>(video->duration);
+    if (!opened.still()) {
+        // A movie is as long as players show it, whatever its container states.
+        const VideoLength length = movie_length(opened.container(), opened.video_stream());
+        duration_ = length.seconds;
+        nb_frames_ = length.frames;
+    }
     if (const AVStream* audio = opened.audio_stream()) audio_codec_id_ = audio->codecpar->codec_id;
     input(slot) = std::move(opened);
     return 0;

@@ -56,7 +56,7 @@ class libavIF {
     // Facts of the input opened last (audio_codec_id: of the last one with sound).
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
-    int64_t nb_frames() const { return nb_frames_; }  // as the container states it, 0: none
+    int64_t nb_frames() const { return nb_frames_; }  // of a movie as players show it, 0: none
     double duration() const { return duration_; }     // seconds, -1 until known
     int32_t audio_codec_id() const { return audio_codec_id_; }
     // Decoder threads of the inputs opened after it is set: 0 lets FFmpeg take one per core, 1
@@ -66,7 +66,8 @@ class libavIF {
 
     // --- Writers --------------------------------------------------------------------------
     // Writes the first picture of slot 0 as a JPEG of `width` pixels (0, or more than the
-    // source: the source width), turned upright for the EXIF `orientation`. AVERROR_EOF when
+    // source: the source width), turned upright for the EXIF `orientation` (outside 1..8: for
+    // the display matrix of the video stream, as players turn it). AVERROR_EOF when
     // the stream ends before any picture decodes. Every field of the object stays the file's.
     int32_t write_thumbnail(const char* path, int32_t width, int32_t orientation,
                             ThumbnailDecode decode = ThumbnailDecode::Reduced);

@@ -2,9 +2,12 @@
 #include "media/orientation.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -33,7 +36,7 @@ PlaneGeometry plane_geometry(const AVPixFmtDescriptor* desc, const AVFrame* fram
     return g;
 }
 
-// One plane of src into dst, turned by `mode` (1 to 8, 5 and 7 excluded).
+// One plane of src into dst, turned by `mode` (1 to 8).
 void orient_plane(const AVPixFmtDescriptor* desc, const AVFrame* src, AVFrame* dst, int p,
                   int mode) {
     const PlaneGeometry s = plane_geometry(desc, src, p);
@@ -65,6 +68,14 @@ void orient_plane(const AVPixFmtDescriptor* desc, const AVFrame* src, AVFrame* d
             for (int r = 0; r < ph; ++r)
                 for (int x = 0; x < pw; ++x) put(r, x, ph - 1 - r, pw - 1 - x);
             break;
+        case 5:  // transpose: mirrored, then turned a quarter counter-clockwise
+            for (int r = 0; r < ph; ++r)
+                for (int x = 0; x < pw; ++x) put(r, x, x, r);
+            break;
+        case 7:  // transverse: mirrored, then turned a quarter clockwise
+            for (int r = 0; r < ph; ++r)
+                for (int x = 0; x < pw; ++x) put(r, x, pw - 1 - x, ph - 1 - r);
+            break;
         case 6:  // quarter turn clockwise: source row r becomes destination column ph-1-r
             for (int r = 0; r < ph; ++r)
                 for (int x = 0; x < pw; ++x) put(r, x, x, ph - 1 - r);
@@ -92,12 +103,31 @@ void orient_plane(const AVPixFmtDescriptor* desc, const AVFrame* src, AVFrame* d
 void orient_frame(const AVFrame* src, AVFrame* dst, int32_t orientation) {
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(src->format));
     if (desc == nullptr || dst->format != src->format) return;
-    // 5, 7 and values outside 1..8 copy, as 1 does.
-    const int mode = (orientation >= 2 && orientation <= 8 && orientation != 5 && orientation != 7)
-                         ? orientation
-                         : 1;
+    // Values outside 1..8 copy, as 1 does.
+    const int mode = (orientation >= 2 && orientation <= 8) ? orientation : 1;
     for (int p = 0; p < AV_NUM_DATA_POINTERS && src->data[p] && dst->data[p]; ++p) {
         orient_plane(desc, src, dst, p, mode);
+    }
+}
+
+int32_t display_orientation(const AVStream* stream) {
+    size_t size = 0;
+    const uint8_t* matrix =
+        stream ? av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, &size) : nullptr;
+    if (matrix == nullptr || size < 9 * sizeof(int32_t)) return -1;
+    // Players turn the picture counter-clockwise by the matrix's angle: a quarter turn
+    // clockwise is -90 degrees.
+    const double angle = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
+    if (std::isnan(angle)) return -1;
+    switch ((static_cast<int>(std::lround(-angle / 90.0)) % 4 + 4) % 4) {
+        case 1:
+            return 6;
+        case 2:
+            return 3;
+        case 3:
+            return 8;
+        default:
+            return -1;
     }
 }
 

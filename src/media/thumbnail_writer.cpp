@@ -45,6 +45,8 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
     const int w =
         (width_request <= 0 || width_request > source_width) ? source_width : width_request;
     const int h = static_cast<int>(static_cast<int64_t>(decoder->height) * w / source_width);
+    // Without an orientation of its own (a phone's movie) the picture stands as players show it.
+    if (orientation < 1 || orientation > 8) orientation = display_orientation(input.video_stream());
     // A quarter turn makes a picture of swapped width and height.
     const bool quarter = is_quarter_turn(orientation);
     int32_t ret = open_thumbnail(path, quarter ? h : w, quarter ? w : h);

@@ -33,12 +33,23 @@ enum : uint16_t {
     kTagCameraOrientation = 0x6301,
 };
 
+// A number of the block in its byte order.
+uint16_t read_u16(const uint8_t* p, bool little_endian) {
+    return little_endian ? static_cast<uint16_t>(p[1] << 8 | p[0]) : get_u16(p);
+}
+
+uint32_t read_u32(const uint8_t* p, bool little_endian) {
+    return little_endian ? static_cast<uint32_t>(read_u16(p + 2, true)) << 16 | read_u16(p, true)
+                         : get_u32(p);
+}
+
 // Walks directories of one block into an ExifInfo. Offsets count from the block's first byte;
-// anything that lies outside the block is skipped.
+// anything that lies outside the block is skipped. Every number of the block is in its byte
+// order: big-endian, or little-endian after an "II" header.
 class Walker {
   public:
-    Walker(ExifInfo& info, const uint8_t* block, size_t length)
-        : info_(info), block_(block), length_(length) {}
+    Walker(ExifInfo& info, const uint8_t* block, size_t length, bool little_endian)
+        : info_(info), block_(block), length_(length), little_(little_endian) {}
 
     // False when the directory itself lies outside the block.
     bool read_block(uint64_t offset) {
@@ -48,7 +59,7 @@ class Walker {
         if (visited_.size() >= kMaxDirectories) return true;
         visited_.push_back(offset);
 
-        const int16_t count = static_cast<int16_t>(get_u16(block_ + offset));
+        const int16_t count = static_cast<int16_t>(u16(block_ + offset));
         for (int16_t i = 0; i < count; ++i) {
             const uint64_t entry = offset + 2 + 12 * static_cast<uint64_t>(i);
             if (!inside(entry, 12)) break;  // so are all later entries
@@ -62,10 +73,13 @@ class Walker {
         return offset <= length_ && size <= length_ - offset;
     }
 
+    uint16_t u16(const uint8_t* p) const { return read_u16(p, little_); }
+    uint32_t u32(const uint8_t* p) const { return read_u32(p, little_); }
+
     void take_entry(const uint8_t* e) {
-        const uint16_t tag = get_u16(e);
-        const uint16_t type = get_u16(e + 2);
-        const uint32_t count = get_u32(e + 4);
+        const uint16_t tag = u16(e);
+        const uint16_t type = u16(e + 2);
+        const uint32_t count = u32(e + 4);
         const uint8_t* value = e + 8;
         if (type < 1 || type > 10) return;
 
@@ -83,23 +97,23 @@ class Walker {
                 if (type == kTypeAscii) take_text(value, count, &info_.datetime);
                 break;
             case kTagOrientation:
-                if (short_value) info_.orientation = get_u16(value);
+                if (short_value) info_.orientation = u16(value);
                 break;
             case kTagExifPointer:
-                if (long_value) read_block(get_u32(value));
+                if (long_value) read_block(u32(value));
                 break;
             case kTagMakerNote:
                 if (type == kTypeUndefined) {
-                    const uint32_t note = get_u32(value);
+                    const uint32_t note = u32(value);
                     if (inside(note, 4) && std::memcmp(block_ + note, "ORX\0", 4) == 0)
                         read_block(static_cast<uint64_t>(note) + 6);
                 }
                 break;
             case kTagCaptureMode:
-                if (short_value) info_.capture_mode = get_u16(value);
+                if (short_value) info_.capture_mode = u16(value);
                 break;
             case kTagMultiCapture:
-                if (long_value) info_.multi_capture = get_u32(value);
+                if (long_value) info_.multi_capture = u32(value);
                 break;
             case kTagCameraOrientation:
                 if (one_byte) info_.camera_orientation = value[0];
@@ -113,7 +127,7 @@ class Walker {
     void take_text(const uint8_t* value, uint32_t count, OwnedText* out) {
         const uint8_t* text = value;
         if (count > 4) {
-            const uint32_t offset = get_u32(value);
+            const uint32_t offset = u32(value);
             if (!inside(offset, count)) return;
             text = block_ + offset;
         }
@@ -123,6 +137,7 @@ class Walker {
     ExifInfo& info_;
     const uint8_t* block_;
     size_t length_;
+    bool little_;
     std::vector<uint64_t> visited_;
 };
 
@@ -137,12 +152,14 @@ ExifInfo::ExifInfo(const uint8_t* block, size_t length) {
     std::memcpy(head, block, length < 4 ? length : 4);
 
     size_t offset_at = 0;
+    bool little_endian = false;
     if (std::memcmp(head, "ORVM", 4) == 0) {
         header = ExifHeader::kMakerBlock;
         log_message(LOG_TRACE, "[exif] ORVM Header");
         offset_at = 6;
-    } else if (std::memcmp(head, "MM\0\x2A", 4) == 0) {
+    } else if (std::memcmp(head, "MM\0\x2A", 4) == 0 || std::memcmp(head, "II\x2A\0", 4) == 0) {
         header = ExifHeader::kTiff;
+        little_endian = head[0] == 'I';
         log_message(LOG_TRACE, "[exif] TIFF Header");
         offset_at = 4;
     } else {
@@ -157,10 +174,10 @@ ExifInfo::ExifInfo(const uint8_t* block, size_t length) {
         log_message(LOG_TRACE, "[exif] no read_block");
         return;
     }
-    first_offset = get_u32(block + offset_at);
+    first_offset = read_u32(block + offset_at, little_endian);
     log_message(LOG_TRACE, "[exif] start offset:%d", static_cast<int>(first_offset));
 
-    Walker walker(*this, block, length);
+    Walker walker(*this, block, length, little_endian);
     if (!walker.read_block(first_offset)) log_message(LOG_TRACE, "[exif] no read_block");
 }
 

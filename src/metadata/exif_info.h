@@ -10,7 +10,7 @@ namespace orbv {
 // Which of the two accepted forms the block started with.
 enum class ExifHeader { kNone, kMakerBlock, kTiff };
 
-// The camera values of one big-endian EXIF block: a TIFF structure ("MM", 42) from a JPEG's
+// The camera values of one EXIF block: a TIFF structure ("MM" or "II", 42) from a JPEG's
 // APP1 segment, or the maker's "ORVM" block from a movie's moov/udta. Absent values stay at -1
 // or null. The block is read only during construction and never beyond `length` bytes.
 class ExifInfo {

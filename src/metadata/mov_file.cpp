@@ -182,7 +182,8 @@ int32_t MovFile::xml_data(const char** text) {
     Atom uuid;
     if ((result = find("uuid", trak.payload, trak.end, &uuid)) != 0) return result;
     if (uuid.start == -1) {
-        log_message(LOG_ERROR,
+        // The camera writes none; only a panorama carries one.
+        log_message(LOG_NOTE,
                     "[.mov .mp4 analyze] xml_data error:Not Found uuid atom: errnum:%d errstr %s",
                     -1, "Not Found uuid atom");
         return -1;

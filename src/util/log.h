@@ -2,7 +2,8 @@
 
 namespace orbv {
 
-enum LogLevel { LOG_TRACE = 1, LOG_ERROR = 3 };
+// LOG_NOTE: something worth a line that is not a fault (a camera movie without its uuid XML).
+enum LogLevel { LOG_TRACE = 1, LOG_NOTE = 2, LOG_ERROR = 3 };
 
 // Writes one line to standard error: the formatted text and a newline, nothing else, and
 // returns what writing the newline returned. The host may quiet it with the environment

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "orbv.h"
@@ -173,6 +174,104 @@ TEST(Analysis, TargetAndThumbnailRules) {
                   r.thumbnail.empty() ? "false" : "true");
         EXPECT_EQ(exists(thumb) ? probe(thumb, "v", "stream=width,height") : "", r.thumbnail);
     }
+}
+
+// Files of other cameras and phones: a little-endian EXIF still turned by orientations 5 to 8, a
+// movie with a display matrix, a fragmented MP4, Matroska named .mov and a cut held by an edit
+// list. The thumbnail looks like ffmpeg's upright picture, and a movie counts the pictures ffprobe
+// decodes, over its duration.
+TEST(Analysis, OtherCamerasFiles) {
+    const std::string src = fixture_file("src.mov"), plain = fixture_file("plain.jpg");
+    run_command(
+        "ffmpeg -v error -f lavfi -t 4 -i testsrc2=size=320x180:rate=30000/1001 -g 30 "
+        "-c:v libx264 -pix_fmt yuv420p " +
+        src + " -vf scale=120:80 -frames:v 1 " + plain);
+    auto remux = [&](const std::string& name, const std::string& before, const std::string& after) {
+        const std::string path = fixture_file(name);
+        run_command("ffmpeg -v error " + before + " -i " + src + " -c copy " + after + " " + path);
+        return path;
+    };
+    auto turned = [&](int orientation) {
+        const std::string path = fixture_file("le" + std::to_string(orientation) + ".jpg");
+        std::filesystem::copy_file(plain, path);
+        run_command("exiftool -q -overwrite_original -ExifByteOrder=II -n -Orientation=" +
+                    std::to_string(orientation) + " " + path);
+        EXPECT_EQ(run_command("exiftool -s3 -ExifByteOrder " + path),
+                  "Little-endian (Intel, II)\n");
+        return path;
+    };
+    struct Row {
+        std::string path, upright;  // ffmpeg's options that stand the picture up
+        std::string size;
+    };
+    for (const Row& r : std::vector<Row>{
+             {turned(5), "-i " + plain + " -vf transpose=0", "80\n120"},
+             {turned(6), "-i " + plain + " -vf transpose=1", "80\n120"},
+             {turned(7), "-i " + plain + " -vf transpose=3", "80\n120"},
+             {turned(8), "-i " + plain + " -vf transpose=2", "80\n120"},
+             {remux("rotated.mov", "", "-metadata:s:v:0 rotate=90"), "", "180\n320"},
+             {remux("frag.mp4", "", "-movflags frag_keyframe+empty_moov+default_base_moof"), "",
+              "320\n180"},
+             {remux("matroska.mov", "", "-f matroska"), "", "320\n180"},
+             {remux("cut.mov", "-ss 1", ""), "", "320\n180"},
+         }) {
+        SCOPED_TRACE(r.path);
+        TempDir dir;
+        const std::string thumb = dir.file("thumb.jpg"), upright = dir.file("upright.png");
+        const std::string d = analyze(r.path, thumb, 0, 1).document;
+        EXPECT_EQ(probe(thumb, "v", "stream=width,height"), r.size);
+        run_command("ffmpeg -v error " + (r.upright.empty() ? "-i " + r.path : r.upright) +
+                    " -frames:v 1 " + upright);
+        EXPECT_GE(luma_psnr(thumb, upright), 30.0);
+        if (r.path.find(".jpg") != std::string::npos) {
+            EXPECT_EQ(json_field(d, "orientaion"), r.path.substr(r.path.size() - 5, 1)) << d;
+            continue;
+        }
+        const int64_t frames = std::stoll(
+            run_command("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                        "stream=nb_read_frames -of csv=p=0 " +
+                        r.path));
+        EXPECT_EQ(json_field(d, "type"), "MOVIE");
+        EXPECT_NEAR(std::stoll(json_field(d, "frame_count")), frames, 1) << d;
+        EXPECT_NEAR(std::stod(json_field(d, "duration")), frames * 1001 / 30000.0, 0.002) << d;
+    }
+}
+
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0' || text.back() == '\n'))
+        text.pop_back();
+    return text;
+}
+
+// The EXIF of stills from other makers and writers, in either byte order, reads as exiftool reads
+// it (ignoring trailing spaces). The files are not ours: the test skips where they are absent.
+TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
+    const std::string folder = ORBV_REAL_FILES "/exif";
+    if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().extension() != ".jpg") continue;
+        const std::string path = entry.path().string();
+        const std::string ours = analyze(path).document;
+        std::string theirs = run_command(
+            "exiftool -j -n -EXIF:Make -EXIF:Model -EXIF:Orientation "
+            "-EXIF:DateTimeOriginal " +
+            shell_quote(path));
+        for (size_t at; (at = theirs.find("\": ")) != std::string::npos;) theirs.erase(at + 2, 1);
+        for (const auto& [key, tag, absent] :
+             std::vector<std::tuple<std::string, std::string, std::string>>{
+                 {"maker", "Make", "(null)"},
+                 {"model", "Model", "(null)"},
+                 {"orientaion", "Orientation", "-1"},
+                 {"datetime", "DateTimeOriginal", "(null)"}}) {
+            const std::string value = json_field(theirs, tag);
+            EXPECT_EQ(trimmed(json_field(ours, key)),
+                      value == "<missing>" ? absent : trimmed(value))
+                << path << " " << tag;
+        }
+        ++files;
+    }
+    EXPECT_GT(files, 0);
 }
 
 }  // namespace

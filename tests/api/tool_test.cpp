@@ -124,6 +124,8 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
          kBar0 + " 0/30 frames\norbv: x.mp4: writing it failed \\(39999 Could not write video: "
                  "Invalid argument\\)\n",
          "ORBV_LOG=none"},
+        // A healthy camera movie logs nothing at the default level.
+        {"$ORBV analyze $M1", 0, "done: MOVIE 1440 x 1440, [\\s\\S]*", ""},
         {"$ORBV --json analyze none.mov", 1,
          "\\{\"state\":4,\"document\":\\{\"errnum\":\"10000\",\"errstr\":\"Input file not "
          "exiists\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"none.mov\"\\}\\}\n",

@@ -51,12 +51,15 @@ bool outside_untouched(const AVFrame& f) {
 }
 
 // Where destination sample (x, y) comes from in a W x H source plane: mirrored (2), turned by a
-// half (3), flipped (4), turned clockwise (6) or counter-clockwise (8); other values leave it.
+// half (3), flipped (4), transposed (5), turned clockwise (6), transposed across the other
+// diagonal (7) or turned counter-clockwise (8); other values leave it.
 std::pair<int, int> source_of(int o, int W, int H, int x, int y) {
     if (o == 2) return {W - 1 - x, y};
     if (o == 3) return {W - 1 - x, H - 1 - y};
     if (o == 4) return {x, H - 1 - y};
+    if (o == 5) return {y, x};
     if (o == 6) return {y, H - 1 - x};
+    if (o == 7) return {W - 1 - y, H - 1 - x};
     if (o == 8) return {W - 1 - y, x};
     return {x, y};
 }

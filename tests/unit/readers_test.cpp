@@ -62,6 +62,16 @@ TEST(Readers, ExifBlocks) {
                                                                    {0x6300, LONG, 1, 5},
                                                                    {0x6301, BYTE, 1, 1u << 24}}),
          "-|-|-|-1|3|5|1"},
+        // Little-endian: every number low byte first, the text offset and the maker note's walk
+        // included.
+        {std::string("II*\0\x08\0\0\0\x04\0", 10) +
+             std::string("\x0F\x01\x02\0\x04\0\0\0Abc\0", 12) +
+             std::string("\x10\x01\x02\0\x09\0\0\0\x52\0\0\0", 12) +
+             std::string("\x12\x01\x03\0\x01\0\0\0\x07\0\0\0", 12) +
+             std::string("\x7C\x92\x07\0\x04\0\0\0\x3E\0\0\0", 12) + std::string(4, '\0') +
+             std::string("ORX\0\0\0\x01\0\x00\x30\x03\0\x01\0\0\0\x81\0\0\0", 20) +
+             std::string("LE Model\0", 9),
+         "Abc|LE Model|-|7|129|-1|-1"},
         {"MM", kUnset},
         {std::string("ORVM\0\0\0", 7), kUnset},
         {tiff(8) + ifd({{0x0112, SHORT, 1, 1u << 16}}, 0x8000), kUnset},
