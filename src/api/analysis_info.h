@@ -16,7 +16,8 @@ struct AnalysisInfo {
     int32_t multi_capture = -1;
     int32_t camera_orientation = -1;
     bool is_target = false;
-    bool is_still = false;
+    bool is_still = false;         // analysed as a still, by its name
+    bool is_jpeg_picture = false;  // one JPEG picture, by its content
 };
 
 }  // namespace orbv

@@ -13,6 +13,7 @@ extern "C" {
 #include "api/host_progress.h"
 #include "media/image_planes.h"
 #include "media/libav_if.h"
+#include "media/panorama_size.h"
 #include "metadata/jpeg_file.h"
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
@@ -59,6 +60,16 @@ int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
     }
     log_message(LOG_TRACE, "[_ORBV_export_analyze] frame_count1:%ld frame_count2:%ld",
                 static_cast<long>(info1->frame_count), static_cast<long>(info2->frame_count));
+    // A still pair is two JPEG pictures by content: a movie or another picture under a JPEG
+    // name would be stitched as a still and written into the JPEG.
+    if (info1->is_still && info2->is_still) {
+        if (!info1->is_jpeg_picture) {
+            return job.fail(errors::kExportAnalyze1Failed, kExportNotJpegText, -1, -1);
+        }
+        if (!info2->is_jpeg_picture) {
+            return job.fail(errors::kExportAnalyze2Failed, kExportNotJpegText, -1, -1);
+        }
+    }
     if (info1->width == info2->width && info1->height == info2->height) return 0;
     log_message(LOG_ERROR,
                 "[_ORBV_export_analyze] size error width1:%d width2:%d height1%d height2:%d",
@@ -80,14 +91,12 @@ int32_t prepare_projection(ExportJob& job, const char* band_image_path, const An
         std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
         return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
     }
-    // The stitched picture is 4:2:0 with chroma planes of exactly half its size, so an empty
-    // or odd size cannot be written (an odd one made the encoder copy past the chroma planes
-    // and abort the host).
-    if (params->output_width <= 0 || params->output_height <= 0 || params->output_width % 2 != 0 ||
-        params->output_height % 2 != 0) {
-        char text[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(AVERROR(EINVAL), text, sizeof(text));
-        return job.fail(errors::kExportWriteFailed, text, AVERROR(EINVAL), -1);
+    // Sizes no encoder takes, or that would exhaust the memory, are refused before the maps.
+    std::string limit;
+    if (check_panorama_size(info1.is_still && info2.is_still, params->output_width,
+                            params->output_height, &limit) != 0) {
+        log_message(LOG_ERROR, "%s", limit.c_str());
+        return job.fail(errors::kExportSizeUnsupported, limit.c_str(), -1, -1);
     }
     if (band_image_path != nullptr) {
         params->band = load_seam_band(band_image_path, info1.width);

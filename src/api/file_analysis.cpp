@@ -60,6 +60,9 @@ AnalysisInfo analysis_info(const ExifInfo& exif, const libavIF& media, bool is_t
     info.camera_orientation = exif.camera_orientation;
     info.is_target = is_target;
     info.is_still = is_still;
+    const AVStream* video = media.input(0).video_stream();
+    info.is_jpeg_picture = media.input(0).still() && video != nullptr &&
+                           video->codecpar->codec_id == AV_CODEC_ID_MJPEG;
     return info;
 }
 

@@ -161,6 +161,8 @@ int32_t libavIF::ExportRun::set_up() {
         output_.add_video_stream(codec, params_.output_width, params_.output_height,
                                  source.video_decoder().get(), source.video_stream(), error_));
     if (ret < 0) return fail("add video stream", ret);
+    // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
+    converter_.set_output_range(two_stills_ ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
     ret = error_.set_code(output_.set_creation_time(params_.datetime));
     if (ret < 0) return fail("add video stream", error_.set(ret));
     if (is_sharing_mp4(output_.format())) {

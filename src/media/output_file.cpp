@@ -14,6 +14,9 @@ namespace orbv {
 
 namespace {
 
+// FFmpeg's -q:v 2, the finest quantiser its Motion-JPEG encoder takes by default: IJG quality 94.
+constexpr int kStillQuantiser = 2;
+
 // The encoder settings of the video stream, in the order the stream's parameters are set.
 void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_id,
                        const AVCodecContext* source, const AVRational source_tb) {
@@ -33,6 +36,10 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
         enc->time_base = AVRational{1001, source_tb.den};
         if (codec_id == AV_CODEC_ID_MJPEG) {
             enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+            // A still keeps its lenses' quality (about 94 by the IJG scale) at a fixed
+            // quantiser; the bit rate would squeeze one picture to about 61.
+            enc->flags |= AV_CODEC_FLAG_QSCALE;
+            enc->global_quality = kStillQuantiser * FF_QP2LAMBDA;
         } else {
             enc->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
         }

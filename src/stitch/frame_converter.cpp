@@ -7,14 +7,10 @@
 
 extern "C" {
 #include <libavutil/error.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
 }
 
 namespace orbv {
 namespace {
-
-bool is_422(int format) { return format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUVJ422P; }
 
 bool is_identity(const PlaneTable& t) {
     for (int i = 0; i < 256; ++i) {
@@ -52,7 +48,7 @@ void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& c
 
 }  // namespace
 
-FrameConverter::~FrameConverter() { sws_freeContext(scaler_); }
+FrameConverter::~FrameConverter() = default;
 
 int32_t FrameConverter::convert_frame(const AVFrame* frame1, const AVFrame* frame2,
                                       const ExportParams& params, const EncodeStep& encode) {
@@ -66,10 +62,8 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     if (frame1 == nullptr || frame2 == nullptr) return AVERROR(EINVAL);
     const AVFrame* lens[2] = {frame1, frame2};
     for (int s = 0; s < 2; ++s) {
-        if (!is_422(lens[s]->format)) continue;
-        const int32_t r = to_420(*lens[s], frame1->width, frame1->height, s);
+        const int32_t r = working_.convert(*lens[s], frame1->width, frame1->height, s, &lens[s]);
         if (r < 0) return r;
-        lens[s] = converted_[s].get();
     }
     PlaneLayout layout[2];
     if (!planar_layout(*lens[0], &layout[0]) || !planar_layout(*lens[1], &layout[1]))
@@ -117,34 +111,6 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     return encode ? encode(frame.get()) : 0;
 }
 
-// The 4:2:0 copy of a 4:2:2 frame, at the given size, in the slot's kept frame. The samples
-// are read as limited-range 4:2:2 whatever the frame says, so full-range pictures keep their
-// values; only the chroma rows are halved.
-int32_t FrameConverter::to_420(const AVFrame& in, int width, int height, int slot) {
-    if (in.width <= 0 || in.height <= 0 || in.data[0] == nullptr || in.data[1] == nullptr ||
-        in.data[2] == nullptr || in.linesize[0] < in.width || in.linesize[1] < (in.width + 1) / 2 ||
-        in.linesize[2] < (in.width + 1) / 2)
-        return AVERROR(EINVAL);
-    FramePtr& out = converted_[slot];
-    if (!out || out->width != width || out->height != height) {
-        out.reset(av_frame_alloc());
-        if (!out) return AVERROR(ENOMEM);
-        out->width = width;
-        out->height = height;
-        out->format = AV_PIX_FMT_YUV420P;
-        const int r = av_frame_get_buffer(out.get(), 32);
-        if (r < 0) {
-            out.reset();
-            return r;
-        }
-    }
-    scaler_ = sws_getCachedContext(scaler_, in.width, in.height, AV_PIX_FMT_YUV422P, width, height,
-                                   AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (scaler_ == nullptr) return AVERROR(EINVAL);
-    sws_scale(scaler_, in.data, in.linesize, 0, in.height, out->data, out->linesize);
-    return 0;
-}
-
 void FrameConverter::prepare_canvas(int plane, int width, int lens_rows, const cv::Mat* band) {
     cv::Mat& canvas = canvas_[plane];
     const int rows = lens_rows + (band != nullptr ? band->rows : 0);
@@ -172,14 +138,7 @@ void FrameConverter::prepare_canvas(int plane, int width, int lens_rows, const c
 size_t FrameConverter::held_bytes() const {
     size_t bytes = 0;
     for (int k = 0; k < 3; ++k) bytes += canvas_[k].total() + out_[k].total();
-    for (const FramePtr& f : converted_) {
-        if (f) {
-            const int size = av_image_get_buffer_size(static_cast<AVPixelFormat>(f->format),
-                                                      f->width, f->height, 32);
-            if (size > 0) bytes += static_cast<size_t>(size);
-        }
-    }
-    return bytes;
+    return bytes + working_.held_bytes();
 }
 
 }  // namespace orbv

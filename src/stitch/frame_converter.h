@@ -6,19 +6,19 @@
 #include <opencv2/core.hpp>
 
 #include "stitch/export_params.h"
-#include "util/ffmpeg_ptr.h"
 #include "stitch/frame_planes.h"
-
-struct SwsContext;
+#include "stitch/working_format.h"
+#include "util/ffmpeg_ptr.h"
 
 namespace orbv {
 
 // The frame conversion of one export: turns each decoded frame pair into one stitched,
 // time-stamped 4:2:0 frame and hands it to the encoder. It lives for one export and keeps what
 // every pair needs again instead of allocating it per frame: the three source canvases (the
-// seam band copied in once), the three output planes, the 4:2:0 copies of 4:2:2 inputs and
-// their scaler. The pictures equal bit for bit those of the plain sequence (deep copies of the
-// planes, colour tables applied in place, stack and remap), which the tests keep as reference.
+// seam band copied in once), the three output planes, and the working-format copies of lens
+// pictures in other formats. The pictures equal bit for bit those of the plain sequence (deep
+// copies of the planes, colour tables applied in place, stack and remap), which the tests keep as
+// reference.
 class FrameConverter {
   public:
     // Encodes one output frame and returns 0, 1 or a negative code. The frame borrows the
@@ -45,19 +45,19 @@ class FrameConverter {
 
     // Bytes held between calls: canvases, output planes and 4:2:0 copies.
     size_t held_bytes() const;
+    // The range of the output's samples (see WorkingFormat::set_range).
+    void set_output_range(int range) { working_.set_range(range); }
 
   private:
     int32_t convert(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
                     const EncodeStep& encode);
-    int32_t to_420(const AVFrame& in, int width, int height, int slot);
     void prepare_canvas(int plane, int width, int lens_rows, const cv::Mat* band);
 
     cv::Mat canvas_[3];
     cv::Mat canvas_band_[3];  // the band plane held in each canvas, below row band_row_
     int band_row_[3] = {-1, -1, -1};
     cv::Mat out_[3];
-    FramePtr converted_[2];
-    SwsContext* scaler_ = nullptr;
+    WorkingFormat working_;
 };
 
 }  // namespace orbv

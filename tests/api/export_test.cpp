@@ -74,25 +74,6 @@ std::string creation_times(const std::string& path) {
     return probe(path, "v", "stream_tags=creation_time:format_tags=creation_time");
 }
 
-// The output's pictures as the ffmpeg program decodes them, in their stored 4:2:0 layout.
-std::vector<Picture> decode(const std::string& path) {
-    const Picture shape(probe_int(path, "v", "stream=width"),
-                        probe_int(path, "v", "stream=height"));
-    const std::string raw =
-        run_command("ffmpeg -v error -i " + shell_quote(path) + " -vsync 0 -f rawvideo -");
-    std::vector<Picture> frames;
-    const size_t y = shape.y.size(), c = shape.u.size();
-    for (auto at = raw.begin(); y > 0 && at + y + 2 * c <= raw.end(); at += y + 2 * c) {
-        frames.push_back(shape);
-        std::copy(at, at + y, frames.back().y.begin());
-        std::copy(at + y, at + y + c, frames.back().u.begin());
-        std::copy(at + y + c, at + y + 2 * c, frames.back().v.begin());
-    }
-    return frames;
-}
-
-double latitude(int row, int height) { return 90.0 - row * 180.0 / height; }
-
 // Which frame of each lens a panorama picture shows, modulo 16, told by the scene's moving discs:
 // the yellow one above the horizon (seen by lens 1) turns east by a sixteenth of a circle a frame,
 // the red one below it (lens 2) turns west; no other part of the scene comes near their chroma.
@@ -122,30 +103,6 @@ void expect_shown(const std::vector<Picture>& frames, size_t count, int first1, 
         EXPECT_EQ(shown(frames[k]), std::pair((first1 + step1 * k) % 16, (first2 + step2 * k) % 16))
             << "picture " << k;
     }
-}
-
-// Luma PSNR of a panorama picture against the scene at `frame`, leaving out the rows within 3
-// degrees of the horizon, where the lenses meet. Each output pixel interpolates between lens
-// pixels, so its reference is the scene averaged over four points a quarter pixel around it.
-double scene_psnr(const Picture& p, int frame) {
-    double sum = 0, n = 0;
-    for (int row = 0; row < p.height; ++row) {
-        for (int x = 0; x < p.width && std::fabs(latitude(row, p.height)) >= 3; ++x, ++n) {
-            double expected = 0;
-            for (const double dy : {-0.25, 0.25}) {
-                for (const double dx : {-0.25, 0.25}) {
-                    orbv_sample::Direction d{(x + dx) * 2 * kPi / p.width - kPi,
-                                             (row + dy) * kPi / p.height};
-                    uint8_t y, u, v;
-                    orbv_sample::scene_color({d.lon < -kPi ? d.lon + 2 * kPi : d.lon, d.polar},
-                                             frame, &y, &u, &v);
-                    expected += y / 4.0;
-                }
-            }
-            sum += (p.luma(x, row) - expected) * (p.luma(x, row) - expected);
-        }
-    }
-    return 10 * std::log10(255.0 * 255.0 / std::max(sum / n, 1e-9));
 }
 
 // The sound: stereo at the chosen input's rate (16-bit PCM, or AAC in an MP4), between the sample

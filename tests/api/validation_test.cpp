@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/export_call.h"
@@ -129,12 +130,30 @@ std::vector<Case> cases(const TempDir& dir) {
          dir.file("o.jpg"), "30001", "Movie/Image width not in 3888 , 1936 , 1440", "-1",
          sizes + "width:2000", 1},
     };
-    // The panorama is 4:2:0: sizes without whole chroma planes are refused at the encoder.
-    for (const auto& [w, h] : {std::pair{1441, 720}, {1440, 721}, {0, 720}, {-1440, 720}}) {
-        c.push_back({"output " + std::to_string(w) + " x " + std::to_string(h), '3', s.lens1,
-                     s.lens2, dir.file("o.jpg"), "39999", "Could not write video", "-22",
-                     "Invalid argument", 0, w, h});
+    // Sizes without whole 4:2:0 chroma planes, or that no encoder takes, are refused first.
+    const std::string even = ": width and height must be even, at least 2";
+    for (const auto& [w, h, limit] :
+         {std::tuple{1441, 720, even},
+          {1440, 721, even},
+          {0, 720, even},
+          {-1440, 720, even},
+          {100000, 50000, std::string(": a still (JPEG) takes at most 32766 pixels a side")}}) {
+        const std::string size = std::to_string(w) + "x" + std::to_string(h);
+        c.push_back({"output " + size, '3', s.lens1, s.lens2, dir.file("o.jpg"), "30001",
+                     "Export width or height not supported", "-1",
+                     "[_ORBV_export]:size " + size + limit, 1, w, h});
     }
+    const orbv_sample::Shot& m = shot("movie", 3);
+    c.push_back({"movie output 100000 wide", '3', m.lens1, m.lens2, dir.file("o.mov"), "30001",
+                 "Export width or height not supported", "-1",
+                 "[_ORBV_export]:size 100000x50000: a movie (H.264) takes at most 16384 pixels a "
+                 "side",
+                 1, 100000, 50000});
+    // Movies named .jpg are no still pair.
+    const std::string named1 = dir.file("m1.jpg"), named2 = dir.file("m2.jpg");
+    std::filesystem::copy_file(pcm, named1), std::filesystem::copy_file(pcm, named2);
+    c.push_back({"movies named .jpg", '3', named1, named2, dir.file("o.jpg"), "30001",
+                 "Analyze Error InputFile1", "-1", "[_ORBV_export_analyze]:not a JPEG picture", 1});
     if (!ro.empty()) {
         c.push_back({"thumbnail read-only", '1', text, "", ro + "/t.jpg", "10003",
                      "tumbnail not writable"});

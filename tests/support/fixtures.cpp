@@ -1,5 +1,7 @@
 #include "support/fixtures.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -120,6 +122,50 @@ const orbv_sample::Shot& shot(const std::string& name, int frames, bool stills,
         made[name] = orbv_sample::make_shot(fixture_dir(), o);
     }
     return made[name];
+}
+
+using orbv_sample::Picture;
+
+std::vector<Picture> decode(const std::string& path) {
+    const Picture shape(probe_int(path, "v", "stream=width"),
+                        probe_int(path, "v", "stream=height"));
+    const std::string raw =
+        run_command("ffmpeg -v error -i " + shell_quote(path) + " -vsync 0 -f rawvideo -");
+    std::vector<Picture> frames;
+    const size_t y = shape.y.size(), c = shape.u.size();
+    for (auto at = raw.begin(); y > 0 && at + y + 2 * c <= raw.end(); at += y + 2 * c) {
+        frames.push_back(shape);
+        std::copy(at, at + y, frames.back().y.begin());
+        std::copy(at + y, at + y + c, frames.back().u.begin());
+        std::copy(at + y + c, at + y + 2 * c, frames.back().v.begin());
+    }
+    return frames;
+}
+
+double scene_psnr(const Picture& p, int frame, int plane, bool grey) {
+    constexpr double kPi = 3.14159265358979323846;
+    const int width = plane ? p.chroma_width() : p.width;
+    const int height = plane ? p.chroma_height() : p.height;
+    const std::vector<uint8_t>& samples = plane == 0 ? p.y : plane == 1 ? p.u : p.v;
+    double sum = 0, n = 0;
+    for (int row = 0; row < height; ++row) {
+        for (int x = 0; x < width && std::fabs(90.0 - row * 180.0 / height) >= 3; ++x, ++n) {
+            double expected = 0;
+            for (const double dy : {-0.25, 0.25}) {
+                for (const double dx : {-0.25, 0.25}) {
+                    const double lon = (x + dx) * 2 * kPi / width - kPi;
+                    uint8_t yuv[3];
+                    orbv_sample::scene_color(
+                        {lon < -kPi ? lon + 2 * kPi : lon, (row + dy) * kPi / height}, frame,
+                        &yuv[0], &yuv[1], &yuv[2]);
+                    expected += (grey && plane ? 128 : yuv[plane]) / 4.0;
+                }
+            }
+            const double error = samples[static_cast<size_t>(row) * width + x] - expected;
+            sum += error * error;
+        }
+    }
+    return 10 * std::log10(255.0 * 255.0 / std::max(sum / n, 1e-9));
 }
 
 }  // namespace orbv_test

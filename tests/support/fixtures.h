@@ -67,4 +67,13 @@ const orbv_sample::Shot& shot(const std::string& name, int frames = 3, bool stil
                               const std::function<void(orbv_sample::ShotOptions&)>& change = {});
 std::string fixture_file(const std::string& name);
 
+// A panorama's pictures as the ffmpeg program decodes them, in their stored 4:2:0 layout.
+std::vector<orbv_sample::Picture> decode(const std::string& path);
+
+// PSNR in dB of plane `plane` (0 Y, 1 U, 2 V) of a panorama picture against the scene at `frame`
+// (`grey`: the scene without its colour), leaving out the rows within 3 degrees of the horizon,
+// where the lenses meet. Each output pixel interpolates between lens pixels, so its reference is
+// the scene averaged over four points a quarter pixel around it.
+double scene_psnr(const orbv_sample::Picture& p, int frame, int plane = 0, bool grey = false);
+
 }  // namespace orbv_test

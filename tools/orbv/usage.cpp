@@ -30,7 +30,7 @@ const char* usage_text() {
            "      show the part of this help about COMMAND, as COMMAND --help does\n"
            "\n"
            "Export options:\n"
-           "      --width N           panorama width in pixels, even (3840)\n"
+           "      --width N           panorama width, even, up to 16384, stills 32766 (3840)\n"
            "      --height N          panorama height, even (half the width)\n"
            "      --y-rotation DEG    turn the sphere about its Y axis, the horizontal axis\n"
            "                          through the panorama's quarter columns, in whole\n"
