@@ -58,7 +58,7 @@ constexpr const char* kExportSizeMismatchFormat =
 constexpr const char* kExportWidthFormat = "[_ORBV_export_analyze]:size error width:%d";
 // api_errstr of a trim window without pictures: start, end (-1: none), the movie's duration.
 constexpr const char* kExportWindowFormat =
-    "[_ORBV_export]:window start:%.6g end:%.6g outside duration:%.6g";
+    "[_ORBV_export]:window start:%.6g end:%.6g duration:%.6g";
 // api_errstr of an export path whose name does not fit the job.
 constexpr const char* kExportMovieNameText = "[_ORBV_export]:export_path must end in .mov or .mp4";
 constexpr const char* kExportStillNameText = "[_ORBV_export]:export_path must end in .jpg or .jpeg";
