@@ -97,8 +97,7 @@ int32_t libavIF::copy_sound(ProgressReporter& progress) {
             av_packet_unref(packet.get());
             return error_.set_code(AVERROR_EXIT);
         }
-        const int32_t written =
-            sound_.write_audio_packet(packet.get(), &past_end, frame_size);
+        const int32_t written = sound_.write_audio_packet(packet.get(), &past_end, frame_size);
         if (written < 0) return written;
     }
     // A sound track none of whose packets could be read gives no audio file.

@@ -100,7 +100,7 @@ class libavIF::ExportRun {
     bool two_stills_ = false;
     int sound_slot_ = -1;  // the input whose sound the output carries, -1: none
     int32_t frame_size_ = 0;
-    int32_t past_end_ = 0;  // the sound input's window is passed
+    int32_t past_end_ = 0;        // the sound input's window is passed
     bool pictures_done_ = false;  // no later pair can come
     FrameClock clock_;            // of the output pictures
     int64_t expected_ = 0;        // output pictures the windows and durations allow, 0: unknown
@@ -179,10 +179,9 @@ int32_t libavIF::ExportRun::set_up() {
     log_message(LOG_TRACE, "[libavIF::write_video] add video stream ");
     const InputSlot& source = slots_[media_.video_source(1)];
     const AVCodecID codec = two_stills_ ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_H264;
-    ret = error_.set_code(output_.add_video_stream(codec, params_.output_width,
-                                                   params_.output_height,
-                                                   source.video_decoder().get(),
-                                                   source.video_stream(), clock_, error_));
+    ret = error_.set_code(output_.add_video_stream(
+        codec, params_.output_width, params_.output_height, source.video_decoder().get(),
+        source.video_stream(), clock_, error_));
     if (ret < 0) return fail("add video stream", ret);
     ret = error_.set_code(output_.set_creation_time(params_.datetime));
     if (ret < 0) return fail("add video stream", error_.set(ret));

@@ -14,8 +14,8 @@ AVRational source_frame_rate(const AVStream* stream) {
     const AVRational average = stream->avg_frame_rate;
     // A base rate above twice the average and above 240 fps is the clock's tick rather than
     // the pictures' (a variable-rate stream on a fine clock): the average is steadier then.
-    if (usable(average) && (!usable(base) || (av_q2d(base) > 240 &&
-                                             av_q2d(base) > 2 * av_q2d(average)))) {
+    if (usable(average) &&
+        (!usable(base) || (av_q2d(base) > 240 && av_q2d(base) > 2 * av_q2d(average)))) {
         return average;
     }
     return usable(base) ? base : AVRational{0, 1};

@@ -148,8 +148,9 @@ int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int64_t skip, int32_t
     if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, nb_samples, enc->sample_fmt, 0);
     if (ret < 0) return error_.set(ret);
-    const int converted = swr_convert(swr_.get(), buffers.data, nb_samples,
-                                      const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
+    const int converted =
+        swr_convert(swr_.get(), buffers.data, nb_samples,
+                    const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
     if (converted < 0) return error_.set(converted);
     if (skip >= converted) return 0;
     if (skip > 0) {
@@ -220,8 +221,7 @@ int32_t SoundPipeline::encode_audio_from_fifo() {
     return ret < 0 ? error_.set(ret) : error_.set_code(0);
 }
 
-int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end,
-                                          int32_t frame_size) {
+int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size) {
     int32_t ret = decode_audio_to_fifo(packet, past_end);
     if (ret >= 0 && fifo_size() >= frame_size) {
         // With the end of the window reached, the FIFO is emptied, the last frame shorter.

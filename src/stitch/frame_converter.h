@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include "stitch/export_params.h"
-#include "util/ffmpeg_ptr.h"
 #include "stitch/frame_planes.h"
+#include "util/ffmpeg_ptr.h"
 
 struct SwsContext;
 
@@ -40,7 +40,7 @@ class FrameConverter {
     int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
                           const EncodeStep& encode);
 
-    int32_t errnum = 0;     // the last call's result (the encoder step's, or the own code)
+    int32_t errnum = 0;  // the last call's result (the encoder step's, or the own code)
 
     // Bytes held between calls: canvases, output planes and 4:2:0 copies.
     size_t held_bytes() const;
