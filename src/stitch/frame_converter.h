@@ -6,8 +6,8 @@
 #include <opencv2/core.hpp>
 
 #include "stitch/export_params.h"
-#include "stitch/frame_planes.h"
 #include "util/ffmpeg_ptr.h"
+#include "stitch/frame_planes.h"
 
 struct SwsContext;
 
