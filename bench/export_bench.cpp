@@ -104,7 +104,6 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
     params.lens_radius = kRadius;
-    params.end_time1 = params.end_time2 = -1;
     params.luts1 = params.luts2 = orbv::make_plane_luts(
         orbv::kOffsetUnchanged, orbv::kOffsetUnchanged, orbv::kOffsetUnchanged);
     const auto maps_began = std::chrono::steady_clock::now();

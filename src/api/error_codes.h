@@ -42,6 +42,8 @@ constexpr ErrorCode kExportSizeMismatch{30001, "Movie/Image different width or h
 constexpr ErrorCode kExportWidthUnsupported{30001, "Movie/Image width not in 3888 , 1936 , 1440"};
 constexpr ErrorCode kExportOpenFailed{30001, "Could not open file"};
 constexpr ErrorCode kExportSizeUnsupported{30001, "Export width or height not supported"};
+constexpr ErrorCode kExportWindow1Empty{30001, "Trim Error InputFile1"};
+constexpr ErrorCode kExportWindow2Empty{30001, "Trim Error InputFile2"};
 constexpr ErrorCode kExportNotWritable{30003, "export file not writable"};
 constexpr ErrorCode kExportDiskFull{30004, "disk is full"};
 constexpr ErrorCode kExportCanceled{39999, "Canceled"};
@@ -57,6 +59,9 @@ constexpr const char* kExportSizeMismatchFormat =
 constexpr const char* kExportWidthFormat = "[_ORBV_export_analyze]:size error width:%d";
 // api_errstr of an input of a still pair that is no JPEG picture (a movie named .jpg).
 constexpr const char* kExportNotJpegText = "[_ORBV_export_analyze]:not a JPEG picture";
+// api_errstr of a trim window without pictures: start, end (-1: none), the movie's duration.
+constexpr const char* kExportWindowFormat =
+    "[_ORBV_export]:window start:%.6g end:%.6g duration:%.6g";
 // api_errstr of an export path whose name does not fit the job.
 constexpr const char* kExportMovieNameText = "[_ORBV_export]:export_path must end in .mov or .mp4";
 constexpr const char* kExportStillNameText = "[_ORBV_export]:export_path must end in .jpg or .jpeg";

@@ -5,7 +5,7 @@
 #include "stitch/stitch_maps.h"
 
 // The export's arithmetic: the rotation from the host's degrees, the lens radius of each
-// camera model, the rolls corrected for the camera's orientation, and the frames to export.
+// camera model and the rolls corrected for the camera's orientation.
 namespace orbv {
 
 // a0 lens-1 roll, a1 lens-2 roll, a4 the turn about the Y axis, in radians; a2 = a3 = 0.
@@ -19,15 +19,5 @@ double lens_radius_for(int32_t width);
 // The lens rolls are given for an upright camera; a camera held otherwise (EXIF orientation 3,
 // 6 or 8) turns each lens's picture, lens 1 and lens 2 in opposite directions.
 void correct_rolls(int32_t orientation1, int32_t orientation2, Rotation* rotation);
-
-// Frames of a video stream (time base num/den, `nb_frames` by its container) inside the window
-// of start to end seconds: both converted to frame numbers at the camera's 1001 ticks a frame
-// in single precision, the end held to the frame count (so a negative end means the whole
-// stream).
-int64_t frames_in_window(int32_t num, int32_t den, int64_t nb_frames, float start_time,
-                         float end_time);
-
-// The pairs to export from the two inputs' counts: the one that is not 0, else the smaller.
-int64_t frames_to_export(int64_t count1, int64_t count2);
 
 }  // namespace orbv

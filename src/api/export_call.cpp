@@ -71,10 +71,8 @@ extern "C" ORBV_API int32_t ORBV_export(
                                                         lens2_roll_degrees);
                 params.luts1 = make_plane_luts(y_offset1, u_offset1, v_offset1);
                 params.luts2 = make_plane_luts(y_offset2, u_offset2, v_offset2);
-                params.start_time1 = start_time1;
-                params.start_time2 = start_time2;
-                params.end_time1 = end_time1;
-                params.end_time2 = end_time2;
+                params.window1 = TimeWindow::from_host(start_time1, end_time1);
+                params.window2 = TimeWindow::from_host(start_time2, end_time2);
                 params.audio_input = audio_input;
                 params.datetime = datetime;
                 result = _ORBV_export(movie_path1, movie_path2, export_path, band_image_path,

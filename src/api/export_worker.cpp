@@ -111,8 +111,22 @@ int32_t prepare_projection(ExportJob& job, const char* band_image_path, const An
     return 0;
 }
 
-// Opens both inputs, announces the frames to export and runs the frame loop; *count receives
-// the announced count. The inputs are closed on return.
+// A movie's window that starts at or past the movie's end, or ends before it starts, holds no
+// picture: refused before any work, with the window and the duration the container states.
+int32_t check_window(ExportJob& job, const InputSlot& input, const TimeWindow& window,
+                     ErrorCode code) {
+    const double duration = input.video_duration();
+    const bool past_end = duration > 0 && window.start >= duration;
+    if (input.still() || (!past_end && window.end > window.start)) return 0;
+    char text[255];
+    std::snprintf(text, sizeof(text), kExportWindowFormat, window.start,
+                  window.has_end() ? window.end : -1.0, duration);
+    log_message(LOG_ERROR, "%s", text);
+    return job.fail(code, text, -1, -1);
+}
+
+// Opens both inputs, checks the windows, announces the frames to export and runs the frame
+// loop; *count receives the announced count. The inputs are closed on return.
 int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback callback,
                        const ExportParams& params, int32_t* canceled, int64_t* count) {
     libavIF media(job.movie_path1, job.movie_path2);
@@ -120,12 +134,12 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         media.close_input();
         return job.fail(errors::kExportOpenFailed, media.errstr(), media.errnum(), -1);
     }
-    auto frames = [&](int32_t slot, float start, float end) {
-        const AVRational tb = media.input(slot).video_time_base();
-        return frames_in_window(tb.num, tb.den, media.input(slot).video_frame_count(), start, end);
-    };
-    *count = frames_to_export(frames(0, params.start_time1, params.end_time1),
-                              frames(1, params.start_time2, params.end_time2));
+    if (check_window(job, media.input(0), params.window1, errors::kExportWindow1Empty) != 0 ||
+        check_window(job, media.input(1), params.window2, errors::kExportWindow2Empty) != 0) {
+        media.close_input();
+        return -1;
+    }
+    *count = media.export_frames(params.window1, params.window2);
     ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
                             job.export_path);
     progress.announce(*count);
@@ -139,7 +153,7 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         return job.fail(code, media.errstr(), api_errnum, -1);
     }
     // Inputs that end before their first pair give a panorama without a single picture.
-    if (media.video_pts() == 0) {
+    if (media.video_frames() == 0) {
         media.close_input();
         MediaError none;
         none.set(AVERROR_EOF);

@@ -97,15 +97,14 @@ int32_t libavIF::copy_sound(ProgressReporter& progress) {
             av_packet_unref(packet.get());
             return error_.set_code(AVERROR_EXIT);
         }
-        const int32_t written =
-            sound_.write_audio_packet(packet.get(), &past_end, frame_size, -1.0f, -1.0f);
+        const int32_t written = sound_.write_audio_packet(packet.get(), &past_end, frame_size);
         if (written < 0) return written;
     }
     // A sound track none of whose packets could be read gives no audio file.
     if (count == 0) return error_.set(AVERROR_EOF);
     // The decoder may still hold samples of the last packets.
     past_end = 0;
-    return sound_.drain(&past_end, -1.0f, -1.0f);
+    return sound_.drain(&past_end);
 }
 
 }  // namespace orbv

@@ -49,6 +49,9 @@ int EncodedStream::write_frame(AVFrame* frame, bool* got) {
         return write_packets(true, got);
     }
     if (draining_) return AVERROR_EOF;
+    frame->pts = next_pts_;
+    next_pts_ += frame_ticks_ > 0 ? frame_ticks_ : frame->nb_samples;
+    ++frames_;
     int ret = avcodec_send_frame(encoder_.get(), frame);
     if (ret == AVERROR(EAGAIN)) {
         // A full encoder gives its packets first; it then takes the frame.

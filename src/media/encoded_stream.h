@@ -20,10 +20,18 @@ class EncodedStream {
     AVCodecContext* encoder() const { return encoder_.get(); }
     AVStream* stream() const { return stream_; }
 
-    // Encodes one frame (its timestamp in the encoder's time base) and writes every packet that
-    // is ready. A null frame drains the encoder, one packet per call. *got tells whether a
-    // packet was written. 0 or a negative FFmpeg code; AVERROR_EOF for a frame after draining.
+    // Encodes one frame and writes every packet that is ready. The stream stamps the frame
+    // with its next presentation time, then advances it by the ticks of a picture (see
+    // set_frame_ticks) or by the frame's samples. A null frame drains the encoder, one packet
+    // per call. *got tells whether a packet was written. 0 or a negative FFmpeg code;
+    // AVERROR_EOF for a frame after draining.
     int write_frame(AVFrame* frame, bool* got);
+    // The encoder's ticks per picture of a video stream; 0 (sound) counts samples.
+    void set_frame_ticks(int64_t ticks) { frame_ticks_ = ticks; }
+    // Presentation time of the next frame, in the encoder's time base.
+    int64_t next_pts() const { return next_pts_; }
+    // Frames stamped so far.
+    int64_t frames() const { return frames_; }
 
   private:
     int write_packets(bool one, bool* got);
@@ -33,6 +41,9 @@ class EncodedStream {
     CodecContextPtr encoder_;
     bool interleaved_ = true;
     bool draining_ = false;
+    int64_t frame_ticks_ = 0;
+    int64_t next_pts_ = 0;
+    int64_t frames_ = 0;
 };
 
 }  // namespace orbv

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <limits>
 
 #include "media/container_rules.h"
+#include "media/frame_clock.h"
 #include "media/libav_if.h"
 #include "stitch/frame_converter.h"
 #include "util/log.h"
@@ -20,24 +20,26 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One lens input as the loop sees it.
+// One lens input as the loop sees it. Its times are seconds from its first picture.
 struct LensInput {
     bool still = false;
-    bool eof = false;         // the container is read to its end
-    bool video_done = false;  // no later picture of this input can be used
-    bool audio_done = true;   // no more sound is taken from it
-    bool have_frame = false;  // `frame` holds an accepted picture that waits for its partner
-    int32_t count = 0;        // pictures accepted inside the window
-    float start = 0;
-    float end = 0;
-    bool has_end = false;    // an end time of 0 or less means the whole stream
-    int64_t timestamp = -1;  // best-effort timestamp of the last picture received, -1: none
-    FramePtr frame;
-    // A movie whose pictures are all used up: no later pair can be formed.
-    bool exhausted() const { return video_done && !have_frame; }
-    // The exact end of the window for the sound, which reads 0 or less as "none".
-    float sound_end() const { return has_end ? end : -1.0f; }
+    bool eof = false;        // the container is read to its end
+    bool audio_done = true;  // no more sound is taken from it
+    TimeWindow window;
+    double origin = 0;  // the first picture's time on the stream's clock
+    double period = 0;  // the stream's own frame period
+    AVRational time_base{0, 1};
+    // The picture on screen at the current output time, and the one after it once decoded.
+    FramePtr shown;
+    FramePtr next;
+    bool have_shown = false;
+    bool have_next = false;
+    double shown_time = 0;
+    double next_time = 0;
 };
+
+// What a lens can give for the current output time.
+enum class Settled { NeedMore, Ready, RunOut };
 
 }  // namespace
 
@@ -71,18 +73,18 @@ class libavIF::ExportRun {
     int32_t pass(bool* changed, bool* done);
     int32_t read_input(int s, bool* read_other);
     int32_t pair_step(bool* changed);
-    void accept_picture(int s);
+    Settled settle(int s);
+    double picture_time(int s, const AVFrame* frame, double previous) const;
+    // The time of lens s that the next output picture shows.
+    double target_time(int s) const;
+    void end_pictures();
     int32_t convert_frame();
     int32_t finish();
 
     // Logs "[libavIF::write_video] <what> error %d:%s" with the error; returns code.
     int32_t fail(const char* what, int32_t code);
     int32_t decode_failed(int s, int32_t code);
-    // No later pair can come: a movie is used up, or two stills gave their one picture.
-    bool pairs_possible() const {
-        return !in_[0].exhausted() && !in_[1].exhausted() && !(two_stills_ && paired_);
-    }
-    bool wants_video(int s) const { return !in_[s].video_done && pairs_possible(); }
+    bool wants_video(int s) const { return !pictures_done_ && !in_[s].eof; }
 
     libavIF& media_;
     InputSlot (&slots_)[2];
@@ -98,8 +100,10 @@ class libavIF::ExportRun {
     bool two_stills_ = false;
     int sound_slot_ = -1;  // the input whose sound the output carries, -1: none
     int32_t frame_size_ = 0;
-    int32_t past_end_ = 0;  // the sound input's window is passed
-    bool paired_ = false;
+    int32_t past_end_ = 0;        // the sound input's window is passed
+    bool pictures_done_ = false;  // no later pair can come
+    FrameClock clock_;            // of the output pictures
+    int64_t expected_ = 0;        // output pictures the windows and durations allow, 0: unknown
     PacketPtr packet_;
     FrameConverter converter_;
     FramePtr picture_ = make_frame();
@@ -113,6 +117,24 @@ int32_t libavIF::write_video(const char* export_path, ExportParams params,
     close_output();
     export_timings_.total = seconds_since(began);
     return result;
+}
+
+FrameClock libavIF::export_clock() const {
+    const int source = video_source(1);
+    const int timed = slots_[source].still() ? 1 - source : source;
+    return slots_[timed].still() ? FrameClock() : frame_clock_for(slots_[timed].video_stream());
+}
+
+int64_t libavIF::export_frames(const TimeWindow& window1, const TimeWindow& window2) const {
+    const FrameClock clock = export_clock();
+    const TimeWindow* windows[2] = {&window1, &window2};
+    int64_t count = 0;
+    for (int s = 0; s < 2; ++s) {
+        if (slots_[s].still() || !clock) continue;
+        const int64_t frames = windows[s]->frames(slots_[s].video_duration(), clock.period());
+        if (frames > 0) count = count == 0 ? frames : std::min(count, frames);
+    }
+    return count;
 }
 
 int32_t libavIF::ExportRun::run() {
@@ -129,8 +151,8 @@ int32_t libavIF::ExportRun::run() {
         idle = changed ? 0 : idle + 1;
         if (idle > 1) return fail("decode_packet1", error_.set(AVERROR_BUG));
     }
-    log_message(LOG_TRACE, "[libavIF::write_video] loop finished %d %d", in_[0].video_done ? 1 : 0,
-                in_[1].video_done ? 1 : 0);
+    log_message(LOG_TRACE, "[libavIF::write_video] loop finished %d %d", in_[0].eof ? 1 : 0,
+                in_[1].eof ? 1 : 0);
     return finish();
 }
 
@@ -157,9 +179,9 @@ int32_t libavIF::ExportRun::set_up() {
     log_message(LOG_TRACE, "[libavIF::write_video] add video stream ");
     const InputSlot& source = slots_[media_.video_source(1)];
     const AVCodecID codec = two_stills_ ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_H264;
-    ret = error_.set_code(
-        output_.add_video_stream(codec, params_.output_width, params_.output_height,
-                                 source.video_decoder().get(), source.video_stream(), error_));
+    ret = error_.set_code(output_.add_video_stream(
+        codec, params_.output_width, params_.output_height, source.video_decoder().get(),
+        source.video_stream(), clock_, error_));
     if (ret < 0) return fail("add video stream", ret);
     // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
     converter_.set_output_range(two_stills_ ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
@@ -180,11 +202,13 @@ int32_t libavIF::ExportRun::set_up() {
     if (ret < 0) return fail("write header", error_.set(ret));
 
     packet_ = make_packet();
-    for (LensInput& lens : in_) lens.frame = make_frame();
-    if (!packet_ || !in_[0].frame || !in_[1].frame || !picture_) {
-        return error_.set(AVERROR(ENOMEM));
+    for (LensInput& lens : in_) {
+        lens.shown = make_frame();
+        lens.next = make_frame();
+        if (!lens.shown || !lens.next) return error_.set(AVERROR(ENOMEM));
     }
-    media_.video_pts_ = 0;
+    if (!packet_ || !picture_) return error_.set(AVERROR(ENOMEM));
+    media_.video_frames_ = 0;
     log_message(LOG_TRACE, "[libavIF::write_video] start loop");
     return 0;
 }
@@ -205,7 +229,25 @@ int32_t libavIF::ExportRun::open_output() {
 
     in_[0].still = slots_[0].still();
     in_[1].still = slots_[1].still();
+    in_[0].window = params_.window1;
+    in_[1].window = params_.window2;
+    for (int s = 0; s < 2; ++s) {
+        LensInput& lens = in_[s];
+        lens.origin = slots_[s].picture_origin();
+        lens.time_base = slots_[s].video_time_base();
+        const FrameClock own = frame_clock_for(slots_[s].video_stream());
+        lens.period = own ? own.period() : 0;
+        if (lens.still) lens.window = TimeWindow();
+    }
     two_stills_ = in_[0].still && in_[1].still;
+    clock_ = media_.export_clock();
+    if (!two_stills_ && !clock_) {
+        error_.set_message("%s", "Could not find the frame rate of the video");
+        return fail("open outputfile", AVERROR_EXIT);
+    }
+    for (LensInput& lens : in_) {
+        if (lens.period <= 0) lens.period = clock_ ? clock_.period() : 1;
+    }
     log_message(LOG_TRACE, two_stills_ ? "[libavIF::write_video] codec use AV_CODEC_ID_MJPEG "
                                        : "[libavIF::write_video] codec use AV_CODEC_ID_H264 ");
     // The output carries the sound of the input the host chose; without sound there (or with
@@ -236,49 +278,23 @@ int32_t libavIF::ExportRun::add_sound() {
 }
 
 // Positioning: a movie that starts later is sought backwards to the key picture at or before
-// its start; the window then drops what comes before the start. The windows are widened by
-// 1e-8 s on each side.
+// its start; the pairing then passes over the pictures before it.
 void libavIF::ExportRun::position() {
-    in_[0].start = params_.start_time1;
-    in_[1].start = params_.start_time2;
-    in_[0].end = params_.end_time1;
-    in_[1].end = params_.end_time2;
     for (int s = 0; s < 2; ++s) {
-        in_[s].has_end = in_[s].end > 0;
-        if (in_[s].start != 0 && !in_[s].still) slots_[s].seek(in_[s].start);
+        if (in_[s].window.start > 0 && !in_[s].still) slots_[s].seek(in_[s].window.start);
     }
+    expected_ = media_.export_frames(params_.window1, params_.window2);
     if (sound_slot_ >= 0) limit_sound();
-    for (LensInput& lens : in_) {
-        lens.start = static_cast<float>(static_cast<double>(lens.start) - 1e-8);
-        if (lens.has_end) lens.end = static_cast<float>(static_cast<double>(lens.end) + 1e-8);
-    }
 }
 
-// The sound never runs longer than the shorter picture span (the span of a movie is its
-// window within its video stream), counted in samples: whole decoded frames would overshoot
-// the window's end. The window's seconds are single precision: the count is rounded, not cut.
+// The sound plays with the pictures it played with in the source: its time 0 is the chosen
+// lens's window start, and it never runs longer than the pictures the windows allow.
 void libavIF::ExportRun::limit_sound() {
-    double span[2];
-    for (int s = 0; s < 2; ++s) {
-        const AVStream* stream = slots_[s].video_stream();
-        double length = std::numeric_limits<double>::infinity();
-        if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
-            length = av_q2d(stream->time_base) * static_cast<double>(stream->duration);
-        }
-        if (in_[s].has_end) length = std::min<double>(length, in_[s].end);
-        span[s] = length - in_[s].start;
-    }
-    LensInput& sound = in_[sound_slot_];
-    const int other = 1 - sound_slot_;
-    double length = span[sound_slot_];
-    if (!in_[other].still && span[sound_slot_] > span[other]) {
-        sound.end = static_cast<float>(sound.start + span[other]);
-        sound.has_end = true;
-        length = span[other];
-    }
-    if (std::isfinite(length)) {
-        const double samples = std::max(length, 0.0) * output_.audio().encoder()->sample_rate;
-        sound_.limit_samples(std::llround(samples));
+    const LensInput& sound = in_[sound_slot_];
+    sound_.place(sound.origin + sound.window.start);
+    if (expected_ > 0 && clock_) {
+        const double seconds = static_cast<double>(expected_) * clock_.period();
+        sound_.limit_samples(std::llround(seconds * output_.audio().encoder()->sample_rate));
     }
 }
 
@@ -289,9 +305,9 @@ void libavIF::ExportRun::limit_sound() {
 int32_t libavIF::ExportRun::pass(bool* changed, bool* done) {
     frame_size_ = sound_.frame_size();
     log_message(LOG_TRACE, "[libavIF::write_video] output_frame_size:%d", frame_size_);
-    // An input whose decoded picture waits is not read, so the two inputs go in lock step and
-    // each holds at most a picture or two. Once its pictures are of no more use, an input is
-    // read only for its sound.
+    // An input whose decoder holds a picture is not read, so the two inputs go in lock step
+    // and each holds a picture or two. Once no more pairs can come, an input is read only for
+    // its sound.
     bool read_other = false;
     for (int s = 0; s < 2; ++s) {
         const LensInput& lens = in_[s];
@@ -305,18 +321,13 @@ int32_t libavIF::ExportRun::pass(bool* changed, bool* done) {
         const int32_t ret = pair_step(changed);
         if (ret < 0) return ret;
     }
-    for (int s = 0; s < 2; ++s) {
-        if (in_[s].eof && slots_[s].video_decoder().queued() == 0 && !in_[s].have_frame) {
-            in_[s].video_done = true;
-        }
-    }
-    *done = !wants_video(0) && !wants_video(1) && in_[0].audio_done && in_[1].audio_done;
+    *done = pictures_done_ && in_[0].audio_done && in_[1].audio_done;
     return 0;
 }
 
 // Reads one packet of input s: sound of the chosen input goes through the sound pipeline,
-// video to the decoder while its pictures are wanted. *read_other tells that something other
-// than a picture's packet was read.
+// video to the decoder while pairs can come. *read_other tells that something other than a
+// picture's packet was read.
 int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
     InputSlot& slot = slots_[s];
     LensInput& lens = in_[s];
@@ -334,8 +345,7 @@ int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
     }
     if (ret < 0) return fail(s == 0 ? "read_frame1" : "read_frame2", error_.set(ret));
     if (packet->stream_index == slot.audio_index() && s == sound_slot_ && !lens.audio_done) {
-        ret = error_.set_code(sound_.write_audio_packet(packet, &past_end_, frame_size_, lens.start,
-                                                        lens.sound_end()));
+        ret = error_.set_code(sound_.write_audio_packet(packet, &past_end_, frame_size_));
         if (ret < 0) return fail("wtire_audio", ret);
         if (past_end_) lens.audio_done = true;
         *read_other = true;
@@ -345,8 +355,6 @@ int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
         timings_.decode += seconds_since(start);
         av_packet_unref(packet);
         if (ret < 0) return decode_failed(s, ret);
-        // The first video packet starts the chain of timestamps.
-        if (lens.timestamp < 0) lens.timestamp = 0;
     } else {
         if (packet->stream_index != slot.video_index()) *read_other = true;
         av_packet_unref(packet);
@@ -354,60 +362,97 @@ int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
     return 0;
 }
 
-// Pairing: the k-th accepted picture of one input goes with the k-th of the other; a still's
-// picture goes with every picture of the movie. Each pair is reported, then converted.
+double libavIF::ExportRun::target_time(int s) const {
+    const AVRational tb = clock_.time_base;
+    const double ticks = static_cast<double>(media_.video_frames_ * clock_.ticks);
+    return in_[s].window.start + ticks * tb.num / tb.den;
+}
+
+// A picture's time from the lens's first picture; one without a timestamp follows the one
+// before it by a frame period.
+double libavIF::ExportRun::picture_time(int s, const AVFrame* frame, double previous) const {
+    const LensInput& lens = in_[s];
+    if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return previous + lens.period;
+    return static_cast<double>(frame->best_effort_timestamp) * lens.time_base.num /
+               lens.time_base.den -
+           lens.origin;
+}
+
+// Pairing by time: each output picture shows, from each lens, the picture nearest to the lens's
+// window start plus the output's time (a later picture wins a tie). A lens whose next picture
+// is further away holds the one on screen; a lens without pictures left (its last more than
+// half a frame past) ends the pairs, as does the end of a window. A still's picture goes with
+// every picture of the movie; two stills give one pair.
 int32_t libavIF::ExportRun::pair_step(bool* changed) {
-    for (bool more = true; more;) {
-        more = false;
+    while (!pictures_done_) {
         for (int s = 0; s < 2; ++s) {
-            LensInput& lens = in_[s];
-            if (lens.have_frame || !wants_video(s)) continue;
-            if (slots_[s].video_decoder().take_picture(lens.frame.get()) == 1) {
-                accept_picture(s);
-                more = *changed = true;
-            } else if (lens.eof) {
-                lens.video_done = true;  // drained and every picture taken
+            if (!in_[s].still && !in_[s].window.contains(target_time(s))) {
+                end_pictures();
+                return 0;
             }
         }
-        if (!in_[0].have_frame || !in_[1].have_frame || !pairs_possible()) continue;
-        in_[0].have_frame = in_[0].still;
-        in_[1].have_frame = in_[1].still;
-        paired_ = more = *changed = true;
-        if (progress_.report(std::max(in_[0].count, in_[1].count))) {
+        const Settled first = settle(0);
+        const Settled second = settle(1);
+        if (first == Settled::RunOut || second == Settled::RunOut) {
+            end_pictures();
+            return 0;
+        }
+        if (first == Settled::NeedMore || second == Settled::NeedMore) return 0;
+        *changed = true;
+        if (progress_.report(media_.video_frames_ + 1)) {
             log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
             media_.cancelled_ = true;
             return error_.set_code(AVERROR_EXIT);
         }
         const int32_t ret = error_.set_code(convert_frame());
         if (ret < 0) return fail("convert_frame", ret);
+        if (two_stills_) end_pictures();
     }
     return 0;
 }
 
-// The picture's window test uses the timestamp of the picture before it (0 for the first
-// after the start or a seek); a still has no window.
-void libavIF::ExportRun::accept_picture(int s) {
+Settled libavIF::ExportRun::settle(int s) {
     LensInput& lens = in_[s];
-    AVFrame* frame = lens.frame.get();
-    frame->pts = lens.timestamp;
-    if (frame->best_effort_timestamp != AV_NOPTS_VALUE)
-        lens.timestamp = frame->best_effort_timestamp;
-    if (!lens.still) {
-        const double t = av_q2d(slots_[s].video_time_base()) * static_cast<double>(frame->pts);
-        if (lens.start > t) return;
-        if (lens.has_end && t > lens.end) {
-            lens.video_done = true;
-            return;
-        }
+    VideoDecoder& decoder = slots_[s].video_decoder();
+    if (lens.still) {
+        if (!lens.have_shown && decoder.take_picture(lens.shown.get()) == 1) lens.have_shown = true;
+        if (lens.have_shown) return Settled::Ready;
+        return lens.eof ? Settled::RunOut : Settled::NeedMore;
     }
-    lens.have_frame = true;
-    ++lens.count;
+    const double target = target_time(s);
+    const double half = lens.period / 2;
+    for (;;) {
+        if (lens.have_next && (!lens.have_shown || lens.next_time <= target + half)) {
+            std::swap(lens.shown, lens.next);
+            lens.shown_time = lens.next_time;
+            lens.have_shown = true;
+            lens.have_next = false;
+        }
+        if (lens.have_shown && lens.shown_time > target - half) return Settled::Ready;
+        if (lens.have_next) return Settled::Ready;  // a gap: the picture on screen holds
+        if (decoder.take_picture(lens.next.get()) == 1) {
+            lens.next_time = picture_time(s, lens.next.get(), lens.shown_time);
+            lens.have_next = true;
+            continue;
+        }
+        return lens.eof ? Settled::RunOut : Settled::NeedMore;
+    }
 }
 
-// Stitches the waiting pair, stamps it with the next presentation time (then advanced by
-// 1001) and encodes it. 0 or a negative code, also left in the error.
+// No more pairs: the inputs are read on only for the sound, which never outlasts the
+// pictures written.
+void libavIF::ExportRun::end_pictures() {
+    pictures_done_ = true;
+    if (sound_slot_ < 0 || !clock_) return;
+    const double seconds = static_cast<double>(media_.video_frames_) * clock_.period();
+    const int64_t samples = std::llround(seconds * output_.audio().encoder()->sample_rate);
+    const int64_t limit = sound_.sample_limit();
+    sound_.limit_samples(limit < 0 ? samples : std::min(limit, samples));
+}
+
+// Stitches the pair on screen and encodes it; the output stream stamps it. 0 or a negative
+// code, also left in the error.
 int32_t libavIF::ExportRun::convert_frame() {
-    converter_.video_pts = media_.video_pts_;
     bool encoder_failed = false;
     double encoding = 0;
     const Clock::time_point began = Clock::now();
@@ -431,7 +476,6 @@ int32_t libavIF::ExportRun::convert_frame() {
         }
         if (ret >= 0) ret = av_frame_copy(picture, stitched);
         if (ret < 0) return ret;
-        picture->pts = stitched->pts;
         const Clock::time_point start = Clock::now();
         bool got = false;
         ret = output_.video().write_frame(picture, &got);
@@ -440,10 +484,10 @@ int32_t libavIF::ExportRun::convert_frame() {
         return ret < 0 ? error_.set(ret) : error_.set_code(0);
     };
     const int32_t result =
-        converter_.convert_frame(in_[0].frame.get(), in_[1].frame.get(), params_, encode);
+        converter_.convert_frame(in_[0].shown.get(), in_[1].shown.get(), params_, encode);
     timings_.encode += encoding;
     timings_.stitch += seconds_since(began) - encoding;
-    media_.video_pts_ = converter_.video_pts;
+    if (result >= 0) ++media_.video_frames_;
     // The encoder left its own text; the conversion's own refusals get FFmpeg's text.
     if (result < 0 && !encoder_failed) return error_.set(result);
     return error_.set_code(result);
@@ -455,8 +499,7 @@ int32_t libavIF::ExportRun::convert_frame() {
 // trailer.
 int32_t libavIF::ExportRun::finish() {
     if (sound_slot_ >= 0) {
-        const LensInput& sound = in_[sound_slot_];
-        const int32_t ret = sound_.drain(&past_end_, sound.start, sound.sound_end());
+        const int32_t ret = sound_.drain(&past_end_);
         if (ret < 0) return ret;
     }
     EncodedStream& video = output_.video();

@@ -1,5 +1,6 @@
 #include "media/input_slot.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -187,10 +188,27 @@ int InputSlot::next_picture_reduced(int reduction, AVFrame* frame) {
     return next_picture(frame);
 }
 
-void InputSlot::seek(float seconds) {
+double InputSlot::picture_origin() const {
+    const AVStream* stream = video_stream();
+    if (stream == nullptr || stream->start_time == AV_NOPTS_VALUE) return 0;
+    return av_q2d(stream->time_base) * static_cast<double>(stream->start_time);
+}
+
+double InputSlot::video_duration() const {
+    const AVStream* stream = video_stream();
+    if (stream == nullptr) return 0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        return av_q2d(stream->time_base) * static_cast<double>(stream->duration);
+    const AVFormatContext* fmt = container_.get();
+    if (fmt->duration == AV_NOPTS_VALUE || fmt->duration <= 0) return 0;
+    const double first = fmt->start_time != AV_NOPTS_VALUE ? fmt->start_time / 1e6 : 0.0;
+    return std::max(fmt->duration / 1e6 + first - picture_origin(), 0.0);
+}
+
+void InputSlot::seek(double seconds) {
     const AVRational tb = video_time_base();
-    const float ticks = static_cast<float>(tb.den) * seconds;
-    const int64_t target = static_cast<int64_t>(std::floor(static_cast<double>(ticks) / tb.num));
+    const int64_t target =
+        static_cast<int64_t>(std::floor((picture_origin() + seconds) * tb.den / tb.num));
     av_seek_frame(container_.get(), video_index_, target, AVSEEK_FLAG_BACKWARD);
     video_.flush();
     if (audio_) avcodec_flush_buffers(audio_.get());

@@ -45,6 +45,12 @@ class InputSlot {
     bool still() const { return still_; }
     AVRational video_time_base() const;  // {0, 1} when not open
     int64_t video_frame_count() const;   // the container's count, 0 when not open
+    // Seconds of the video stream's first picture on its clock (0 when it states none): the
+    // export's times count from it, so an edit list or an offset start moves nothing.
+    double picture_origin() const;
+    // Seconds from the first picture to the end of the video stream as the container states
+    // it (the stream's length, else the file's); 0 when unknown.
+    double video_duration() const;
 
     // The next packet of any stream; AVERROR_EOF at the end of the file.
     int read_packet(AVPacket* packet);
@@ -59,9 +65,9 @@ class InputSlot {
     // see AVCodec::max_lowres), decoded at 1/2^reduction of its width and height, rounded up.
     // A picture that cannot be decoded reduced is decoded at full size.
     int next_picture_reduced(int reduction, AVFrame* frame);
-    // Moves back to the key picture at or before `seconds` of the video stream and forgets
-    // what the decoders hold.
-    void seek(float seconds);
+    // Moves back to the key picture at or before `seconds` after the first picture and
+    // forgets what the decoders hold.
+    void seek(double seconds);
 
   private:
     InputFormatPtr container_;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "media/frame_clock.h"
 #include "media/input_slot.h"
 #include "media/media_error.h"
 #include "media/output_file.h"
@@ -84,13 +85,21 @@ class libavIF {
     // file at export_path, with the sound of the slot params.audio_input names, reporting every
     // pair. AVERROR_EXIT with cancelled() after a cancel. The inputs stay open.
     int32_t write_video(const char* export_path, ExportParams params, ProgressReporter& progress);
+    // The clock of the exported pictures: that of the movie the encoder is made for (see
+    // video_source), or of the other input when that one is a still. No ticks for two stills
+    // or a movie without a frame rate.
+    FrameClock export_clock() const;
+    // The pictures write_video gives for these windows: as many as fit in each movie's window
+    // and duration, the fewer of the two; 0 when no movie states a duration or the clock is
+    // unknown, as for two stills (whose one picture is no movie frame). Both slots open.
+    int64_t export_frames(const TimeWindow& window1, const TimeWindow& window2) const;
 
     // --- Outcome --------------------------------------------------------------------------
     int32_t errnum() const { return error_.code(); }
     const char* errstr() const { return error_.text(); }
     bool cancelled() const { return cancelled_; }
-    // Presentation time of the next export picture: 1001 per picture written so far.
-    int64_t video_pts() const { return video_pts_; }
+    // Pictures the last export handed to the encoder.
+    int64_t video_frames() const { return video_frames_; }
     bool output_open() const { return output_.is_open(); }
     const ExportTimings& export_timings() const { return export_timings_; }
 
@@ -124,7 +133,7 @@ class libavIF {
     int64_t nb_frames_ = 0;
     int32_t audio_codec_id_ = 0;
 
-    int64_t video_pts_ = 0;
+    int64_t video_frames_ = 0;
     int32_t decoder_threads_ = 0;
     ExportTimings export_timings_;
 };

@@ -19,17 +19,18 @@ constexpr int kStillQuantiser = 2;
 
 // The encoder settings of the video stream, in the order the stream's parameters are set.
 void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_id,
-                       const AVCodecContext* source, const AVRational source_tb) {
+                       const AVCodecContext* source, const AVRational source_tb,
+                       const FrameClock& clock) {
     enc->codec_id = static_cast<AVCodecID>(codec_id);
     // The source bit rate scaled by the ratio of picture areas.
     enc->bit_rate = static_cast<int64_t>(std::floor(
         static_cast<double>(enc->width) / source->width * static_cast<double>(source->bit_rate) *
         (static_cast<double>(enc->height) / source->height)));
     if (codec_id == AV_CODEC_ID_H264) {
-        // One picture per 1001 ticks of the source's clock. The encoder reads frame timestamps
-        // in its own time base, so it gets the source's clock and the frame rate is stated.
-        enc->time_base = source_tb;
-        enc->framerate = AVRational{source_tb.den, 1001};
+        // The encoder reads frame timestamps in its own time base, so it gets the output's
+        // clock and the frame rate is stated.
+        enc->time_base = clock.time_base;
+        enc->framerate = clock.rate;
         enc->pix_fmt = AV_PIX_FMT_YUV420P;
         enc->thread_count = 0;  // the encoder chooses from the cores, as the ffmpeg program does
     } else {
@@ -96,7 +97,7 @@ int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream
 
 int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
                                      const AVCodecContext* source, const AVStream* source_stream,
-                                     MediaError& error) {
+                                     const FrameClock& clock, MediaError& error) {
     if (!container_ || source_stream == nullptr || source == nullptr || source->width <= 0 ||
         source->height <= 0) {
         return error.set(AVERROR(EINVAL));
@@ -108,10 +109,14 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
     AVCodecContext* enc = made.encoder.get();
     enc->width = width;
     enc->height = height;
-    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base);
-    if (codec_id == AV_CODEC_ID_H264) made.stream->time_base = source_stream->time_base;
+    const bool h264 = codec_id == AV_CODEC_ID_H264;
+    if (h264 && !clock) return error.set(AVERROR(EINVAL));
+    set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, clock);
+    if (h264) made.stream->time_base = clock.time_base;
     if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    return open_stream(&made, true, &video_, error);
+    const int32_t opened = open_stream(&made, true, &video_, error);
+    if (opened == 0) video_.set_frame_ticks(h264 ? clock.ticks : 1);
+    return opened;
 }
 
 int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "media/encoded_stream.h"
+#include "media/frame_clock.h"
 #include "media/media_error.h"
 #include "util/ffmpeg_ptr.h"
 
@@ -22,13 +23,13 @@ class OutputFile {
     const AVOutputFormat* format() const { return container_->oformat; }
 
     // The video stream: `codec_id` at width x height, its bit rate the source decoder's scaled
-    // by the ratio of picture areas. H.264 takes the source stream's clock and a picture per
-    // 1001 ticks of it, with the encoder's own choice of threads; other codecs a time base of
-    // 1001 over the source clock's denominator. 0 or a negative code with `error` describing
-    // it.
+    // by the ratio of picture areas. H.264 takes the clock's time base and rate, a picture
+    // lasting its ticks, with the encoder's own choice of threads; other codecs (one picture)
+    // a time base of 1001 over the source clock's denominator. 0 or a negative code with
+    // `error` describing it.
     int32_t add_video_stream(int32_t codec_id, int32_t width, int32_t height,
                              const AVCodecContext* source, const AVStream* source_stream,
-                             MediaError& error);
+                             const FrameClock& clock, MediaError& error);
     // The sound stream, stereo at the source's sample rate in the codec the container takes
     // (16-bit PCM, or AAC for MP4, FLAC for .flac), at `bit_rate` (0: the source's, 192 kb/s
     // for AAC). 0 or a negative code with `error` describing it.

@@ -1,6 +1,7 @@
 #include "media/sound_pipeline.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 extern "C" {
@@ -78,26 +79,67 @@ int32_t SoundPipeline::init_audio_fifo() {
     return 0;
 }
 
-int32_t SoundPipeline::store(AVFrame* decoded, int32_t* past_end, float start, float end) {
+int64_t SoundPipeline::stored() const {
+    return (out_ != nullptr ? out_->next_pts() : 0) + fifo_size();
+}
+
+int64_t SoundPipeline::gap_before(const AVFrame* decoded) const {
+    if (!placed_ || decoded->pts == AV_NOPTS_VALUE) return 0;
+    const int rate = decoder_->sample_rate;
+    const double t = av_q2d(stream_->time_base) * static_cast<double>(decoded->pts) - zero_;
+    const int64_t gap = std::llround(t * rate) - stored();
+    // Timestamps rounded by the container leave small steps: they are no gap.
+    const bool at_start = stored() == 0 && gap < 0;
+    return (at_start || std::llabs(gap) > rate / 100) ? gap : 0;
+}
+
+int32_t SoundPipeline::store(AVFrame* decoded, int32_t* past_end) {
     if (*past_end) *past_end = 0;
     decoded->pts = decoded->best_effort_timestamp;
-    // A frame without any timestamp cannot be placed in the window; it is kept.
-    if (decoded->pts != AV_NOPTS_VALUE) {
-        const double t = static_cast<double>(stream_->time_base.num) / stream_->time_base.den *
-                         static_cast<double>(decoded->pts);
-        if (start > t) return 0;
-        if (t > end) {
-            *past_end = 1;
-            return 0;
-        }
-    }
     if (decoded->ch_layout.nb_channels != in_channels_ || decoded->format != in_format_) {
         return error_.set(AVERROR_INPUT_CHANGED);
     }
-    return convert_into_fifo(decoded, past_end);
+    const int64_t gap = gap_before(decoded);
+    if (gap > 0) {
+        const int32_t ret = append_silence(gap, past_end);
+        if (ret < 0 || *past_end) return ret;
+    }
+    if (-gap >= decoded->nb_samples) return 0;
+    return convert_into_fifo(decoded, gap < 0 ? -gap : 0, past_end);
 }
 
-int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int32_t* past_end) {
+int32_t SoundPipeline::append(uint8_t** data, int count, int32_t* past_end) {
+    if (sample_limit_ >= 0) {
+        const int64_t room = sample_limit_ - stored();
+        if (room <= count) {
+            *past_end = 1;
+            count = static_cast<int>(std::max<int64_t>(room, 0));
+            if (count == 0) return 0;
+        }
+    }
+    int ret = av_audio_fifo_realloc(fifo_.get(), fifo_size() + count);
+    if (ret >= 0) ret = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(data), count);
+    return ret < 0 ? error_.set(ret) : 0;
+}
+
+int32_t SoundPipeline::append_silence(int64_t count, int32_t* past_end) {
+    const AVCodecContext* enc = out_->encoder();
+    const int channels = enc->ch_layout.nb_channels;
+    const int chunk = static_cast<int>(std::min<int64_t>(count, enc->sample_rate));
+    SampleBuffers buffers;
+    buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
+    if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
+    int ret = av_samples_alloc(buffers.data, nullptr, channels, chunk, enc->sample_fmt, 0);
+    if (ret < 0) return error_.set(ret);
+    av_samples_set_silence(buffers.data, 0, chunk, channels, enc->sample_fmt);
+    for (int64_t left = count; left > 0 && !*past_end; left -= chunk) {
+        ret = append(buffers.data, static_cast<int>(std::min<int64_t>(left, chunk)), past_end);
+        if (ret < 0) return ret;
+    }
+    return 0;
+}
+
+int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int64_t skip, int32_t* past_end) {
     const AVCodecContext* enc = out_->encoder();
     const int channels = enc->ch_layout.nb_channels;
     const int nb_samples = decoded->nb_samples;
@@ -106,51 +148,51 @@ int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int32_t* past_end) {
     if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, nb_samples, enc->sample_fmt, 0);
     if (ret < 0) return error_.set(ret);
-    int converted = swr_convert(swr_.get(), buffers.data, nb_samples,
-                                const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
+    const int converted =
+        swr_convert(swr_.get(), buffers.data, nb_samples,
+                    const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
     if (converted < 0) return error_.set(converted);
-    if (sample_limit_ >= 0) {
-        const int64_t room = sample_limit_ - next_pts_ - fifo_size();
-        if (room <= converted) {
-            *past_end = 1;
-            converted = static_cast<int>(std::max<int64_t>(room, 0));
-            if (converted == 0) return 0;
-        }
+    if (skip >= converted) return 0;
+    if (skip > 0) {
+        // The samples that overlap stored sound (or come before the start) are left out.
+        uint8_t* kept[AV_NUM_DATA_POINTERS] = {};
+        const int planes = av_sample_fmt_is_planar(enc->sample_fmt) ? channels : 1;
+        const int step = av_get_bytes_per_sample(enc->sample_fmt) *
+                         (av_sample_fmt_is_planar(enc->sample_fmt) ? 1 : channels);
+        for (int p = 0; p < planes && p < AV_NUM_DATA_POINTERS; ++p)
+            kept[p] = buffers.data[p] + skip * step;
+        return append(kept, converted - static_cast<int>(skip), past_end);
     }
-    ret = av_audio_fifo_realloc(fifo_.get(), fifo_size() + converted);
-    if (ret >= 0)
-        ret = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(buffers.data), converted);
-    return ret < 0 ? error_.set(ret) : 0;
+    return append(buffers.data, converted, past_end);
 }
 
-int32_t SoundPipeline::receive_all(AVFrame* frame, int32_t* past_end, float start, float end) {
+int32_t SoundPipeline::receive_all(AVFrame* frame, int32_t* past_end) {
     for (;;) {
         const int ret = avcodec_receive_frame(decoder_, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
+        if (ret == AVERROR_INVALIDDATA) continue;  // a damaged packet gives no sound
         if (ret < 0) return error_.set(ret);
-        const int32_t stored = store(frame, past_end, start, end);
+        const int32_t stored = store(frame, past_end);
         av_frame_unref(frame);
         if (stored < 0) return stored;
     }
 }
 
-int32_t SoundPipeline::decode_audio_to_fifo(AVPacket* packet, int32_t* past_end, float start,
-                                            float end) {
+int32_t SoundPipeline::decode_audio_to_fifo(AVPacket* packet, int32_t* past_end) {
     if (decoder_ == nullptr || !swr_ || !fifo_) return error_.set(AVERROR(EINVAL));
-    if (start <= 0) start = 0;
-    if (end <= 0) end = 9999.0f;
     FramePtr frame = make_frame();
     if (!frame) return out_of_memory("Colud Not allocate input frame");
     int ret = avcodec_send_packet(decoder_, packet);
     if (ret == AVERROR(EAGAIN)) {
-        ret = receive_all(frame.get(), past_end, start, end);
+        ret = receive_all(frame.get(), past_end);
         if (ret < 0) return ret;
         ret = avcodec_send_packet(decoder_, packet);
     }
-    // A second end-of-stream signal is no error.
+    // A second end-of-stream signal is no error, nor a packet the decoder finds damaged.
     if (ret == AVERROR_EOF && (packet == nullptr || packet->size == 0)) ret = 0;
+    if (ret == AVERROR_INVALIDDATA) ret = 0;
     if (ret < 0) return error_.set(ret);
-    ret = receive_all(frame.get(), past_end, start, end);
+    ret = receive_all(frame.get(), past_end);
     if (ret < 0) return ret;
     return error_.set_code(0);
 }
@@ -174,16 +216,13 @@ int32_t SoundPipeline::encode_audio_from_fifo() {
         error_.set_message("Colud Not read data from audio fifo");
         return error_.set_code(AVERROR_EXIT);
     }
-    frame->pts = next_pts_;
-    next_pts_ += n;
     bool got = false;
     ret = out_->write_frame(frame.get(), &got);
     return ret < 0 ? error_.set(ret) : error_.set_code(0);
 }
 
-int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size,
-                                          float start, float end) {
-    int32_t ret = decode_audio_to_fifo(packet, past_end, start, end);
+int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size) {
+    int32_t ret = decode_audio_to_fifo(packet, past_end);
     if (ret >= 0 && fifo_size() >= frame_size) {
         // With the end of the window reached, the FIFO is emptied, the last frame shorter.
         while (ret >= 0 && fifo_size() >= 1 && (fifo_size() >= frame_size || *past_end)) {
@@ -194,10 +233,10 @@ int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end, i
     return ret < 0 ? ret : 0;
 }
 
-int32_t SoundPipeline::drain(int32_t* past_end, float start, float end) {
+int32_t SoundPipeline::drain(int32_t* past_end) {
     if (out_ == nullptr) return 0;
     if (!*past_end) {
-        const int32_t ret = decode_audio_to_fifo(nullptr, past_end, start, end);
+        const int32_t ret = decode_audio_to_fifo(nullptr, past_end);
         if (ret < 0) return ret;
     }
     while (fifo_size() > 0) {
@@ -228,8 +267,9 @@ void SoundPipeline::reset() {
     out_ = nullptr;
     in_channels_ = 0;
     in_format_ = -1;
-    next_pts_ = 0;
     sample_limit_ = -1;
+    placed_ = false;
+    zero_ = 0;
 }
 
 }  // namespace orbv

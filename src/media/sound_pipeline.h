@@ -8,10 +8,12 @@
 
 namespace orbv {
 
-// Sound on its way out: each frame the source decoder gives inside a time window is converted
-// by the resampler into the output's sample format and appended to a FIFO, which is cut into
-// frames of the encoder's size for the output's sound stream. The FIFO decouples the
-// decoder's frame sizes from the encoder's. Failures are described in the media object's error.
+// Sound on its way out: each frame the source decoder gives is converted by the resampler into
+// the output's sample format and appended to a FIFO, which is cut into frames of the encoder's
+// size for the output's sound stream. The FIFO decouples the decoder's frame sizes from the
+// encoder's. Placed sound goes by its timestamps: silence fills where the source has none, and
+// what comes before the output's start or overlaps sound already stored is left out, so every
+// sample keeps its time. Failures are described in the media object's error.
 class SoundPipeline {
   public:
     explicit SoundPipeline(MediaError& error) : error_(error) {}
@@ -25,22 +27,27 @@ class SoundPipeline {
     // With a count of 0 or more, decoded sound beyond that many samples of the output is not
     // stored, and reaching it ends the window (sets the past-end flag).
     void limit_samples(int64_t count) { sample_limit_ = count; }
+    int64_t sample_limit() const { return sample_limit_; }
+    // Places the sound: the source's sound at `zero` seconds of its stream's clock goes at the
+    // output's time 0. Unplaced sound is stored as it comes.
+    void place(double zero) {
+        placed_ = true;
+        zero_ = zero;
+    }
 
-    // Decodes one packet (null: the end of the stream) and stores the frames inside the window
-    // of start to end seconds (0 or less: from the beginning, to 9999 s). A frame past the end
-    // sets *past_end; a stored frame clears it. 0 or a negative code.
-    int32_t decode_audio_to_fifo(AVPacket* packet, int32_t* past_end, float start, float end);
+    // Decodes one packet (null: the end of the stream) and stores its frames. A packet the
+    // decoder finds damaged is left out. Reaching the sample limit sets *past_end. 0 or a
+    // negative code.
+    int32_t decode_audio_to_fifo(AVPacket* packet, int32_t* past_end);
     // Encodes the next frame of the encoder's size (the rest, if less) from the FIFO.
     int32_t encode_audio_from_fifo();
     // Decodes one packet into the FIFO and encodes whole frames of `frame_size` samples; once
     // the window is passed, the FIFO is emptied, the last frame shorter. Releases the
     // packet's data in every case. 0 or a negative code.
-    int32_t write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size, float start,
-                               float end);
-    // At the end of the sound: unless the window was passed, what the decoder still holds goes
-    // through the window into the FIFO; then the FIFO's rest and the encoder's last packets
-    // are written.
-    int32_t drain(int32_t* past_end, float start, float end);
+    int32_t write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size);
+    // At the end of the sound: unless the limit was reached, what the decoder still holds goes
+    // into the FIFO; then the FIFO's rest and the encoder's last packets are written.
+    int32_t drain(int32_t* past_end);
 
     // The encoder's frame size, 1000 when it states none, 0 without a connected output.
     int32_t frame_size() const;
@@ -49,9 +56,15 @@ class SoundPipeline {
     void reset();
 
   private:
-    int32_t store(AVFrame* decoded, int32_t* past_end, float start, float end);
-    int32_t convert_into_fifo(AVFrame* decoded, int32_t* past_end);
-    int32_t receive_all(AVFrame* frame, int32_t* past_end, float start, float end);
+    int32_t store(AVFrame* decoded, int32_t* past_end);
+    // Samples the placed frame's first sample is after the end of the stored sound: negative
+    // when it overlaps (or starts before time 0), 0 when unplaced or within a few milliseconds.
+    int64_t gap_before(const AVFrame* decoded) const;
+    int32_t append(uint8_t** data, int count, int32_t* past_end);
+    int32_t append_silence(int64_t count, int32_t* past_end);
+    int32_t convert_into_fifo(AVFrame* decoded, int64_t skip, int32_t* past_end);
+    int32_t receive_all(AVFrame* frame, int32_t* past_end);
+    int64_t stored() const;
     int32_t out_of_memory(const char* message);
 
     MediaError& error_;
@@ -63,8 +76,9 @@ class SoundPipeline {
     // What the resampler was set up to read; a decoded frame that differs is refused.
     int in_channels_ = 0;
     int in_format_ = -1;
-    int64_t next_pts_ = 0;  // in samples, of the next frame handed to the encoder
     int64_t sample_limit_ = -1;
+    bool placed_ = false;
+    double zero_ = 0;
 };
 
 }  // namespace orbv

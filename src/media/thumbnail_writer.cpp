@@ -75,9 +75,9 @@ int32_t libavIF::open_thumbnail(const char* path, int32_t width, int32_t height)
         return AVERROR_EXIT;
     }
     const InputSlot& input = slots_[0];
-    int32_t ret = error_.set_code(output_.add_video_stream(output_.format()->video_codec, width,
-                                                           height, input.video_decoder().get(),
-                                                           input.video_stream(), error_));
+    int32_t ret = error_.set_code(output_.add_video_stream(
+        output_.format()->video_codec, width, height, input.video_decoder().get(),
+        input.video_stream(), FrameClock(), error_));
     if (ret < 0) return ret;
     ret = error_.set_code(output_.open_file(path));
     if (ret >= 0) ret = error_.set_code(output_.write_header());

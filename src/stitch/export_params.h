@@ -5,6 +5,7 @@
 #include "stitch/plane_luts.h"
 #include "stitch/plane_set.h"
 #include "stitch/stitch_maps.h"
+#include "util/time_window.h"
 
 namespace orbv {
 
@@ -12,11 +13,9 @@ namespace orbv {
 // value: copies share the pixel data of `band` and `maps` (never changed once built) and copy
 // everything else.
 struct ExportParams {
-    Rotation rotation{};    // a0 lens-1 roll, a1 lens-2 roll, a2 = a3 = 0, a4 about Y; radians
-    float start_time1 = 0;  // seconds
-    float start_time2 = 0;
-    float end_time1 = 0;
-    float end_time2 = 0;
+    Rotation rotation{};  // a0 lens-1 roll, a1 lens-2 roll, a2 = a3 = 0, a4 about Y; radians
+    TimeWindow window1;   // the part of each input to export
+    TimeWindow window2;
     int32_t audio_input = 0;  // 0: the output carries input 1's sound, 1: input 2's
     PlaneLuts luts1{};        // colour tables of lens 1 (all disabled in a new record)
     PlaneLuts luts2{};

@@ -106,8 +106,6 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     stitched.valid = 1;
     FramePtr frame = planes_to_frame(stitched);
     if (!frame) return AVERROR(ENOMEM);
-    frame->pts = video_pts;
-    video_pts += 1001;
     return encode ? encode(frame.get()) : 0;
 }
 

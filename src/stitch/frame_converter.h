@@ -12,8 +12,8 @@
 
 namespace orbv {
 
-// The frame conversion of one export: turns each decoded frame pair into one stitched,
-// time-stamped 4:2:0 frame and hands it to the encoder. It lives for one export and keeps what
+// The frame conversion of one export: turns each decoded frame pair into one stitched
+// 4:2:0 frame and hands it to the encoder. It lives for one export and keeps what
 // every pair needs again instead of allocating it per frame: the three source canvases (the
 // seam band copied in once), the three output planes, and the working-format copies of lens
 // pictures in other formats. The pictures equal bit for bit those of the plain sequence (deep
@@ -31,8 +31,8 @@ class FrameConverter {
     FrameConverter(const FrameConverter&) = delete;
     FrameConverter& operator=(const FrameConverter&) = delete;
 
-    // Converts the pair, stamps the output with video_pts, advances video_pts by 1001 and
-    // encodes. Returns 0, the encoder step's negative result, or before any stamping
+    // Converts the pair and encodes it. Returns 0, the encoder step's negative result, or
+    // before any encoding
     // AVERROR(EINVAL) when a lens frame does not split into three 4:2:0 planes, the planes
     // do not stack (different widths, a side of 32767 or more) or the maps are missing, and
     // AVERROR(ENOMEM) when a frame cannot be allocated. errnum receives the result. The two
@@ -40,8 +40,7 @@ class FrameConverter {
     int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
                           const EncodeStep& encode);
 
-    int64_t video_pts = 0;  // presentation time of the next output frame
-    int32_t errnum = 0;     // the last call's result (the encoder step's, or the own code)
+    int32_t errnum = 0;  // the last call's result (the encoder step's, or the own code)
 
     // Bytes held between calls: canvases, output planes and 4:2:0 copies.
     size_t held_bytes() const;

@@ -181,10 +181,9 @@ TEST(Export, BFramesAgainstPlainPicturesAndAacSound) {
     expect_sound(a.out, 48000, samples(kFrames, 48000), samples(kFrames, 48000));
 }
 
-// The count runs from the frame at or past the start to the end's and the export takes the shorter
-// input; the loop tests each picture with the time of the one before it, so the first picture used
-// is the one after the first at or past the start. The sound is the chosen input's, within its
-// window, and never outlasts the shorter picture span.
+// Each window runs from the picture nearest its start through its end and the export takes the
+// shorter input. The sound is the chosen input's, from its window's start, and never outlasts the
+// pictures.
 TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
     const orbv_sample::Shot& long48k = shot("movie30", 30);
     const orbv_sample::Shot& short32k =
@@ -203,14 +202,14 @@ TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
          samples(20, 48000), samples(20, 48000)},
         // Input 2's sound, with input 1 cut to 0.1 .. 0.5 s: the sound lasts 0.4 s.
         {args(long48k.lens1, short32k.lens2, dir.file("1.mov")), 12, 12, -1, -1, 32000,
-         12800 - 32000 / 30, 12800},
-        // Input 1 from 0.2 to 0.5 s (frames 5 to 14 by the count), input 2 from 0.1 to 0.45 s (2 to
-        // 13); both seek back to the key picture at 0 s and read on through the delay.
-        {args(b_frames().lens1, b_frames().lens2, dir.file("2.mov")), 9, 9, 7, 4, 48000, 0, 14400},
-        // A start alone: the count runs from frame 8 (0.3 s) to the end, 12; the pictures used are
-        // 10 to 19, the last one whole.
-        {args(movies().lens1, movies().lens2, dir.file("3.mov")), 12, 10, 10, 0, 48000, 0,
-         std::llround((kFrames * kFrameSeconds - 0.3) * 48000)},
+         12800 - 32000 / 30, samples(12, 32000)},
+        // Input 1 from 0.2 to 0.5 s (frames 6 to 14), input 2 from 0.1 to 0.45 s (3 to 11); both
+        // seek back to the key picture at 0 s and read on through the delay.
+        {args(b_frames().lens1, b_frames().lens2, dir.file("2.mov")), 9, 9, 6, 3, 48000, 0,
+         samples(9, 48000)},
+        // A start alone: frames 9 (0.3003 s) to 19, the last one whole.
+        {args(movies().lens1, movies().lens2, dir.file("3.mov")), 11, 11, 9, 0, 48000, 0,
+         samples(11, 48000)},
     };
     w[1].a.audio_input = 1, w[1].a.start1 = 0.1f, w[1].a.end1 = 0.5f;
     w[2].a.start1 = 0.2f, w[2].a.end1 = 0.5f, w[2].a.start2 = 0.1f, w[2].a.end2 = 0.45f;
