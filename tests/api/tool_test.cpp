@@ -137,6 +137,11 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
         {"$ORBV -q export $M1 $M2 w.mov --width 960 --start2 100", 1, "",
          "orbv: [^\n]*m_lens2.mov: the window starts at 100.000 s, after the input's end at "
          "1.001 s \\([^\n]*\n"},
+        {"$ORBV -q export $M1 $M2 w.mov --width 960 --start1 0.5 --end1 0.3", 1, "",
+         "orbv: [^\n]*m_lens1.mov: the trim window holds no picture \\(30001 Trim Error "
+         "InputFile1: [^\n]*duration:1.001\\)\n"},
+        {"$ORBV -q export $M1 $M2 w.mov --width 100000", 1, "",
+         "orbv: w.mov: the panorama size is not supported \\(30001 [^\n]*16384 pixels a side\\)\n"},
         // Warnings leave the exit status as it is.
         {"echo x >b.txt; $ORBV -q export $S1 $S2 b.jpg --width 960 --band b.txt", 0, "",
          "orbv: warning: b.txt: not a picture; the panorama gets no band\n"},
