@@ -18,14 +18,17 @@ namespace {
 
 constexpr int kOutWidth = 3840, kOutHeight = 1920, kLens = 1936;
 constexpr double kRadius = 907.0;
-constexpr int kBandRows = 2 * 90 + 6;
+constexpr int kBandRows = SeamBandLayout::rows(90);
 const Rotation kRotation{0.05, -0.05, 0, 0, 0.2617993877991494};  // rolls, 15 degrees about Y
 
 double megabytes(size_t bytes) { return static_cast<double>(bytes) / 1e6; }
 
 size_t map_bytes(const StitchMaps& m) {
-    return (m.map_x.total() + m.map_y.total() + m.map_x_half.total() + m.map_y_half.total()) *
-           sizeof(float);
+    size_t bytes = 0;
+    for (const cv::Mat* map : {&m.map_x, &m.map_y, &m.map_x_half, &m.map_y_half, &m.fixed.taps,
+                               &m.fixed.fractions, &m.fixed_half.taps, &m.fixed_half.fractions})
+        bytes += map->total() * map->elemSize();
+    return bytes;
 }
 
 void BM_BuildStitchMaps(benchmark::State& state) {
@@ -109,9 +112,10 @@ ExportParams export_params(int variant) {
         params.luts2 = make_plane_luts(-6, 2, kOffsetUnchanged);
     }
     if (variant == 3) {
-        params.band.planes = {cv::Mat(kBandRows, kLens, CV_8UC1, cv::Scalar(90)),
-                              cv::Mat(96, kLens / 2, CV_8UC1, cv::Scalar(120)),
-                              cv::Mat(96, kLens / 2, CV_8UC1, cv::Scalar(140))};
+        params.band.planes = {
+            cv::Mat(kBandRows, kLens, CV_8UC1, cv::Scalar(90)),
+            cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(120)),
+            cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(140))};
         params.band.valid = 1;
         params.band_rows = kBandRows;
     }

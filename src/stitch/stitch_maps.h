@@ -4,14 +4,17 @@
 #include <cstdint>
 #include <opencv2/core.hpp>
 
+#include "stitch/bilinear_remap.h"
+#include "stitch/simd_path.h"
+
 namespace orbv {
 
 // a0 lens-1 roll, a1 lens-2 roll, a2 about X, a3 about Z, a4 about Y; radians.
 using Rotation = std::array<double, 5>;
 
 // For every output pixel, the position in the stacked source canvas (lens 1, lens 2, then the
-// optional seam band) that it samples: full resolution for luma, half for chroma. Copies share
-// the four buffers; the maps are never changed once built.
+// optional seam band) that it samples: full resolution for luma, half for chroma, and the same
+// in the remap's fixed point. Copies share the buffers; the maps are never changed once built.
 struct StitchMaps {
     cv::Mat map_x;       // CV_32FC1, H x W
     cv::Mat map_y;       // CV_32FC1, H x W
@@ -19,7 +22,9 @@ struct StitchMaps {
     cv::Mat map_y_half;  // CV_32FC1, H/2 x W/2
     cv::Size output_size;
     cv::Size source_size;
-    int32_t band_rows = 0;  // full-resolution seam band rows, 0 without a band
+    int32_t band_rows = 0;     // full-resolution seam band rows, 0 without a band
+    FixedPointMap fixed;       // map_x and map_y as the remap reads them
+    FixedPointMap fixed_half;  // map_x_half and map_y_half
 };
 
 struct SourcePoint {
@@ -36,6 +41,7 @@ SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size 
 
 // Both passes of the maps: full resolution, then the chroma half.
 StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
-                             int32_t band_rows, const Rotation& rotation);
+                             int32_t band_rows, const Rotation& rotation,
+                             SimdPath path = SimdPath::kFast);
 
 }  // namespace orbv
