@@ -25,9 +25,8 @@ double megabytes(size_t bytes) { return static_cast<double>(bytes) / 1e6; }
 
 size_t map_bytes(const StitchMaps& m) {
     size_t bytes = 0;
-    for (const cv::Mat* map : {&m.map_x, &m.map_y, &m.map_x_half, &m.map_y_half, &m.fixed.taps,
-                               &m.fixed.fractions, &m.fixed_half.taps, &m.fixed_half.fractions})
-        bytes += map->total() * map->elemSize();
+    for (const FixedPointMap* map : {&m.map, &m.map_half})
+        bytes += map->taps.total() * map->taps.elemSize() + map->fractions.total() * 2;
     return bytes;
 }
 
@@ -39,7 +38,7 @@ void BM_BuildStitchMaps(benchmark::State& state) {
         const StitchMaps maps = build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius,
                                                   band_rows, rotation);
         bytes = map_bytes(maps);
-        benchmark::DoNotOptimize(maps.map_x.data);
+        benchmark::DoNotOptimize(maps.map.taps.data);
     }
     state.counters["maps_MB"] = megabytes(bytes);
 }
@@ -159,9 +158,9 @@ void BM_ConvertFramePlain(benchmark::State& state) {
         for (int k = 0; k < 3; ++k) {
             cv::Mat canvas, plane;
             cv::vconcat(std::vector<cv::Mat>{one.planes[k], two.planes[k]}, canvas);
-            cv::remap(canvas, plane, k ? params.maps.map_x_half : params.maps.map_x,
-                      k ? params.maps.map_y_half : params.maps.map_y, cv::INTER_LINEAR,
-                      cv::BORDER_CONSTANT, cv::Scalar());
+            const FixedPointMap& map = k ? params.maps.map_half : params.maps.map;
+            cv::remap(canvas, plane, map.taps, map.fractions, cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+                      cv::Scalar());
             out.planes.push_back(plane);
         }
         benchmark::DoNotOptimize(planes_to_frame(out).get());

@@ -70,7 +70,7 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     if (!planar_layout(*lens[0], &layout[0]) || !planar_layout(*lens[1], &layout[1]))
         return AVERROR(EINVAL);
     const StitchMaps& maps = params.maps;
-    if (!usable_map(maps.fixed) || !usable_map(maps.fixed_half)) return AVERROR(EINVAL);
+    if (!usable_map(maps.map) || !usable_map(maps.map_half)) return AVERROR(EINVAL);
     const bool with_band = params.band.valid != 0 && params.band.planes.size() == 3;
     for (int k = 0; k < 3; ++k) {
         const cv::Mat* band = with_band ? &params.band.planes[k] : nullptr;
@@ -91,12 +91,12 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
         copy_plane(lens[1]->data[k], lens[1]->linesize[k], layout[1].rows[k], layout[1].cols[k],
                    canvas_[k], layout[0].rows[k], effective_table(params.luts2, k));
     }
-    remap_bilinear(canvas_[0], maps.fixed, out_[0]);
+    remap_bilinear(canvas_[0], maps.map, out_[0]);
     if (canvas_[1].size() == canvas_[2].size() && canvas_[1].step[0] == canvas_[2].step[0]) {
-        remap_bilinear_pair(canvas_[1], canvas_[2], maps.fixed_half, out_[1], out_[2]);
+        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out_[1], out_[2]);
     } else {
-        remap_bilinear(canvas_[1], maps.fixed_half, out_[1]);
-        remap_bilinear(canvas_[2], maps.fixed_half, out_[2]);
+        remap_bilinear(canvas_[1], maps.map_half, out_[1]);
+        remap_bilinear(canvas_[2], maps.map_half, out_[2]);
     }
 
     PlaneSet stitched;

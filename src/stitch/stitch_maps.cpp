@@ -260,6 +260,12 @@ SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size 
     return place(p, polar_angle(p, q.z), std::atan2(q.x, q.y));
 }
 
+void build_pass_maps(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_t radius,
+                     int32_t band, const Rotation& rotation, SimdPath path, cv::Mat& map_x,
+                     cv::Mat& map_y) {
+    fill_pass(make_pass(map_size, source_size, centre, radius, band, rotation), path, map_x, map_y);
+}
+
 StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
                              int32_t band_rows, const Rotation& rotation, SimdPath path) {
     StitchMaps maps;
@@ -267,18 +273,17 @@ StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double 
     maps.source_size = source_size;
     maps.band_rows = band_rows;
     const int32_t w = source_size.width, h = source_size.height;
-    fill_pass(make_pass(output_size, source_size, cv::Point(w / 2, h / 2),
-                        truncate_to_int32(lens_radius), band_rows, rotation),
-              path, maps.map_x, maps.map_y);
+    cv::Mat map_x, map_y;
+    build_pass_maps(output_size, source_size, cv::Point(w / 2, h / 2),
+                    truncate_to_int32(lens_radius), band_rows, rotation, path, map_x, map_y);
+    maps.map = to_fixed_point(map_x, map_y);
     // The chroma band: the same guards around strips of half the rows.
     const int32_t half_band =
         truncate_to_int32(SeamBandLayout::strip(band_rows) + SeamBandLayout::kExtraRows);
-    fill_pass(make_pass(cv::Size(output_size.width / 2, output_size.height / 2),
-                        cv::Size(w / 2, h / 2), cv::Point(w / 2 / 2, h / 2 / 2),
-                        truncate_to_int32(lens_radius * 0.5), half_band, rotation),
-              path, maps.map_x_half, maps.map_y_half);
-    maps.fixed = to_fixed_point(maps.map_x, maps.map_y);
-    maps.fixed_half = to_fixed_point(maps.map_x_half, maps.map_y_half);
+    build_pass_maps(cv::Size(output_size.width / 2, output_size.height / 2), cv::Size(w / 2, h / 2),
+                    cv::Point(w / 2 / 2, h / 2 / 2), truncate_to_int32(lens_radius * 0.5),
+                    half_band, rotation, path, map_x, map_y);
+    maps.map_half = to_fixed_point(map_x, map_y);
     return maps;
 }
 

@@ -63,6 +63,11 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
             cy + hs + rho * std::cos(psi - kHalfPi + a[1])};
 }
 
+bool same(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+// Both code paths of each pass, and the fixed-point maps an export gets.
 TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
     struct Config {
         int W, H, w;
@@ -76,9 +81,8 @@ TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
              Config{721, 363, 3888, 1821.0, 366, {-4.71238898038469, 3.14159, 0, 0, -kHalfPi}},
              Config{400, 200, 1936, 907.0, 0, {40.0, -50.0, 0, 0, 0.5}},  // rolls past a turn
          }) {
+        const StitchMaps maps = build_stitch_maps({c.W, c.H}, {c.w, c.w}, c.radius, c.band, c.a);
         for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
-            const StitchMaps maps =
-                build_stitch_maps({c.W, c.H}, {c.w, c.w}, c.radius, c.band, c.a, path);
             long differing = 0;
             for (int half = 0; half < 2; ++half) {  // luma, then chroma at half the sizes
                 const int W = c.W >> half, H = c.H >> half, w = c.w >> half;
@@ -86,8 +90,8 @@ TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
                 const int B = half ? static_cast<int>(SeamBandLayout::strip(c.band) +
                                                       SeamBandLayout::kExtraRows)
                                    : c.band;
-                const cv::Mat& mx = half ? maps.map_x_half : maps.map_x;
-                const cv::Mat& my = half ? maps.map_y_half : maps.map_y;
+                cv::Mat mx, my;
+                build_pass_maps({W, H}, {w, w}, {w / 2, w / 2}, R, B, c.a, path, mx, my);
                 ASSERT_EQ(mx.size(), cv::Size(W, H));
                 for (int i = 0; i < H; ++i) {
                     for (int j = 0; j < W; ++j) {
@@ -97,6 +101,9 @@ TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
                                      std::memcmp(&y, &my.at<float>(i, j), 4) != 0;
                     }
                 }
+                const FixedPointMap fixed = to_fixed_point(mx, my);
+                const FixedPointMap& built = half ? maps.map_half : maps.map;
+                EXPECT_TRUE(same(built.taps, fixed.taps) && same(built.fractions, fixed.fractions));
             }
             EXPECT_EQ(differing, 0) << c.W << "x" << c.H << " band " << c.band;
         }
@@ -107,10 +114,6 @@ cv::Mat random_plane(int rows, int cols, cv::RNG& rng) {
     cv::Mat m(rows, cols, CV_8UC1);
     rng.fill(m, cv::RNG::UNIFORM, 0, 256);
     return m;
-}
-
-bool same(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
 cv::Mat cv_remap(const cv::Mat& src, const cv::Mat& mx, const cv::Mat& my) {
@@ -198,8 +201,8 @@ std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, cons
         if (p.band.valid) stack.push_back(p.band.planes[k]);
         cv::Mat canvas;
         cv::vconcat(stack, canvas);
-        out[k] = cv_remap(canvas, k ? p.maps.map_x_half : p.maps.map_x,
-                          k ? p.maps.map_y_half : p.maps.map_y);
+        const FixedPointMap& map = k ? p.maps.map_half : p.maps.map;
+        out[k] = cv_remap(canvas, map.taps, map.fractions);
     }
     return out;
 }
