@@ -18,14 +18,16 @@ namespace {
 
 constexpr int kOutWidth = 3840, kOutHeight = 1920, kLens = 1936;
 constexpr double kRadius = 907.0;
-constexpr int kBandRows = 2 * 90 + 6;
+constexpr int kBandRows = SeamBandLayout::rows(90);
 const Rotation kRotation{0.05, -0.05, 0, 0, 0.2617993877991494};  // rolls, 15 degrees about Y
 
 double megabytes(size_t bytes) { return static_cast<double>(bytes) / 1e6; }
 
 size_t map_bytes(const StitchMaps& m) {
-    return (m.map_x.total() + m.map_y.total() + m.map_x_half.total() + m.map_y_half.total()) *
-           sizeof(float);
+    size_t bytes = 0;
+    for (const FixedPointMap* map : {&m.map, &m.map_half})
+        bytes += map->taps.total() * map->taps.elemSize() + map->fractions.total() * 2;
+    return bytes;
 }
 
 void BM_BuildStitchMaps(benchmark::State& state) {
@@ -36,7 +38,7 @@ void BM_BuildStitchMaps(benchmark::State& state) {
         const StitchMaps maps = build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius,
                                                   band_rows, rotation);
         bytes = map_bytes(maps);
-        benchmark::DoNotOptimize(maps.map_x.data);
+        benchmark::DoNotOptimize(maps.map.taps.data);
     }
     state.counters["maps_MB"] = megabytes(bytes);
 }
@@ -109,9 +111,10 @@ ExportParams export_params(int variant) {
         params.luts2 = make_plane_luts(-6, 2, kOffsetUnchanged);
     }
     if (variant == 3) {
-        params.band.planes = {cv::Mat(kBandRows, kLens, CV_8UC1, cv::Scalar(90)),
-                              cv::Mat(96, kLens / 2, CV_8UC1, cv::Scalar(120)),
-                              cv::Mat(96, kLens / 2, CV_8UC1, cv::Scalar(140))};
+        params.band.planes = {
+            cv::Mat(kBandRows, kLens, CV_8UC1, cv::Scalar(90)),
+            cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(120)),
+            cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(140))};
         params.band.valid = 1;
         params.band_rows = kBandRows;
     }
@@ -155,9 +158,9 @@ void BM_ConvertFramePlain(benchmark::State& state) {
         for (int k = 0; k < 3; ++k) {
             cv::Mat canvas, plane;
             cv::vconcat(std::vector<cv::Mat>{one.planes[k], two.planes[k]}, canvas);
-            cv::remap(canvas, plane, k ? params.maps.map_x_half : params.maps.map_x,
-                      k ? params.maps.map_y_half : params.maps.map_y, cv::INTER_LINEAR,
-                      cv::BORDER_CONSTANT, cv::Scalar());
+            const FixedPointMap& map = k ? params.maps.map_half : params.maps.map;
+            cv::remap(canvas, plane, map.taps, map.fractions, cv::INTER_LINEAR, cv::BORDER_CONSTANT,
+                      cv::Scalar());
             out.planes.push_back(plane);
         }
         benchmark::DoNotOptimize(planes_to_frame(out).get());

@@ -2,19 +2,13 @@
 
 #include <immintrin.h>
 
-#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <opencv2/imgproc.hpp>
 
 namespace orbv {
 namespace {
-
-// Position rounding as the matrix library does it: to nearest, ties to even, and INT_MIN for
-// NaN or values beyond the int range.
-inline int round_to_int(float value) { return _mm_cvtss_si32(_mm_set_ss(value)); }
-
-inline int saturate_short(int value) { return std::min(std::max(value, SHRT_MIN), SHRT_MAX); }
 
 // The planes of one pass: same size and row stride.
 template <int N>
@@ -30,9 +24,8 @@ struct Position {
     int sx, sy, tx, ty;
 };
 
-inline Position locate(float fx, float fy) {
-    const int x = round_to_int(fx * 32.f), y = round_to_int(fy * 32.f);
-    return {saturate_short(x >> 5), saturate_short(y >> 5), x & 31, y & 31};
+inline Position locate(const int16_t* taps, const uint16_t* fractions, int j) {
+    return {taps[2 * j], taps[2 * j + 1], fractions[j] & 31, fractions[j] >> 5};
 }
 
 // One output value. The four taps are weighted (32-tx)(32-ty), tx(32-ty), (32-tx)ty and tx ty
@@ -58,10 +51,10 @@ inline uint8_t sample(const uint8_t* data, size_t step, int width, int height, c
 }
 
 template <int N>
-void remap_row_portable(const Planes<N>& s, const float* map_x, const float* map_y,
+void remap_row_portable(const Planes<N>& s, const int16_t* taps, const uint16_t* fractions,
                         uint8_t* const* out, int first, int count) {
     for (int j = first; j < count; ++j) {
-        const Position p = locate(map_x[j], map_y[j]);
+        const Position p = locate(taps, fractions, j);
         for (int n = 0; n < N; ++n) out[n][j] = sample(s.data[n], s.step, s.width, s.height, p);
     }
 }
@@ -70,13 +63,12 @@ void remap_row_portable(const Planes<N>& s, const float* map_x, const float* map
 // inside and lie at least two rows above the bottom: each gather reads four bytes from the
 // left tap, two more than needed, which then stay inside the plane's buffer.
 template <int N>
-__attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const float* map_x,
-                                                    const float* map_y, uint8_t* const* out,
+__attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const int16_t* taps,
+                                                    const uint16_t* fractions, uint8_t* const* out,
                                                     int first, int count) {
     int j = first;
     // Offsets are 32-bit in the gathers.
     if (s.width >= 2 && s.height >= 3 && s.step * static_cast<size_t>(s.height) < INT_MAX) {
-        const __m256 scale = _mm256_set1_ps(32.f);
         const __m256i last_x = _mm256_set1_epi32(s.width - 2);
         const __m256i last_y = _mm256_set1_epi32(s.height - 3);
         const __m256i step = _mm256_set1_epi32(static_cast<int>(s.step));
@@ -88,19 +80,21 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const fl
             _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 0, -1, 1, -1,
                              4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
         for (; j + 8 <= count; j += 8) {
-            const __m256i x = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_loadu_ps(map_x + j), scale));
-            const __m256i y = _mm256_cvtps_epi32(_mm256_mul_ps(_mm256_loadu_ps(map_y + j), scale));
-            const __m256i sx = _mm256_srai_epi32(x, 5), sy = _mm256_srai_epi32(y, 5);
+            const __m256i xy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + 2 * j));
+            const __m256i sx = _mm256_srai_epi32(_mm256_slli_epi32(xy, 16), 16);
+            const __m256i sy = _mm256_srai_epi32(xy, 16);
+            const __m256i f = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(fractions + j)));
             const __m256i inside =
                 _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(sx, last_x), sx),
                                  _mm256_cmpeq_epi32(_mm256_min_epu32(sy, last_y), sy));
             if (_mm256_movemask_epi8(inside) != -1) {
                 _mm256_zeroupper();
-                remap_row_portable(s, map_x, map_y, out, j, j + 8);
+                remap_row_portable(s, taps, fractions, out, j, j + 8);
                 continue;
             }
             const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(sy, step), sx);
-            const __m256i tx = _mm256_and_si256(x, fraction), ty = _mm256_and_si256(y, fraction);
+            const __m256i tx = _mm256_and_si256(f, fraction), ty = _mm256_srli_epi32(f, 5);
             const __m256i wx =
                 _mm256_or_si256(_mm256_sub_epi32(one, tx), _mm256_slli_epi32(tx, 16));
             const __m256i wy =
@@ -129,19 +123,20 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const fl
     // many times slower) while upper halves of the AVX registers hold data; the compiler does
     // not clear them around these calls by itself.
     _mm256_zeroupper();
-    remap_row_portable(s, map_x, map_y, out, j, count);
+    remap_row_portable(s, taps, fractions, out, j, count);
 }
 
 template <int N>
-void remap_planes(const cv::Mat* const* src, const cv::Mat& map_x, const cv::Mat& map_y,
-                  cv::Mat* const* dst, RemapPath path) {
+void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* const* dst,
+                  SimdPath path) {
     for (int n = 0; n < N; ++n) {
         CV_Assert(src[n]->type() == CV_8UC1 && !src[n]->empty());
         CV_Assert(src[n]->size() == src[0]->size() && src[n]->step[0] == src[0]->step[0]);
     }
-    CV_Assert(map_x.type() == CV_32FC1 && map_y.type() == CV_32FC1 && !map_x.empty() &&
-              map_x.size() == map_y.size());
-    CV_Assert(map_x.cols < SHRT_MAX && map_x.rows < SHRT_MAX && src[0]->cols < SHRT_MAX &&
+    const cv::Mat& taps = map.taps;
+    CV_Assert(taps.type() == CV_16SC2 && map.fractions.type() == CV_16UC1 && !taps.empty() &&
+              taps.size() == map.fractions.size());
+    CV_Assert(taps.cols < SHRT_MAX && taps.rows < SHRT_MAX && src[0]->cols < SHRT_MAX &&
               src[0]->rows < SHRT_MAX);
     Planes<N> planes;
     for (int n = 0; n < N; ++n) planes.data[n] = src[n]->data;
@@ -151,36 +146,43 @@ void remap_planes(const cv::Mat* const* src, const cv::Mat& map_x, const cv::Mat
     for (int n = 0; n < N; ++n) {
         for (int m = 0; m < N; ++m)
             CV_Assert(dst[n]->data == nullptr || dst[n]->data != src[m]->data);
-        dst[n]->create(map_x.size(), CV_8UC1);
+        dst[n]->create(taps.size(), CV_8UC1);
     }
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    const bool fast = path == RemapPath::kFast && avx2;
+    const bool fast = path == SimdPath::kFast && avx2;
     uint8_t* rows[N];
-    for (int i = 0; i < map_x.rows; ++i) {
+    for (int i = 0; i < taps.rows; ++i) {
         for (int n = 0; n < N; ++n) rows[n] = dst[n]->ptr<uint8_t>(i);
+        const int16_t* row_taps = taps.ptr<int16_t>(i);
+        const uint16_t* row_fractions = map.fractions.ptr<uint16_t>(i);
         if (fast) {
-            remap_row_avx2(planes, map_x.ptr<float>(i), map_y.ptr<float>(i), rows, 0, map_x.cols);
+            remap_row_avx2(planes, row_taps, row_fractions, rows, 0, taps.cols);
         } else {
-            remap_row_portable(planes, map_x.ptr<float>(i), map_y.ptr<float>(i), rows, 0,
-                               map_x.cols);
+            remap_row_portable(planes, row_taps, row_fractions, rows, 0, taps.cols);
         }
     }
 }
 
 }  // namespace
 
-void remap_bilinear(const cv::Mat& src, const cv::Mat& map_x, const cv::Mat& map_y, cv::Mat& dst,
-                    RemapPath path) {
-    const cv::Mat* sources[1] = {&src};
-    cv::Mat* targets[1] = {&dst};
-    remap_planes<1>(sources, map_x, map_y, targets, path);
+FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y) {
+    FixedPointMap map;
+    if (map_x.empty()) return map;
+    cv::convertMaps(map_x, map_y, map.taps, map.fractions, CV_16SC2);
+    return map;
 }
 
-void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const cv::Mat& map_x,
-                         const cv::Mat& map_y, cv::Mat& dst1, cv::Mat& dst2, RemapPath path) {
+void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst, SimdPath path) {
+    const cv::Mat* sources[1] = {&src};
+    cv::Mat* targets[1] = {&dst};
+    remap_planes<1>(sources, map, targets, path);
+}
+
+void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const FixedPointMap& map,
+                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path) {
     const cv::Mat* sources[2] = {&src1, &src2};
     cv::Mat* targets[2] = {&dst1, &dst2};
-    remap_planes<2>(sources, map_x, map_y, targets, path);
+    remap_planes<2>(sources, map, targets, path);
 }
 
 }  // namespace orbv

@@ -2,24 +2,32 @@
 
 #include <opencv2/core.hpp>
 
+#include "stitch/simd_path.h"
+
 namespace orbv {
 
-// kFast uses AVX2 where the processor has it; kPortable never does (for comparison in tests).
-enum class RemapPath { kFast, kPortable };
+// A map in the remap's fixed point, as cv::convertMaps makes it from two CV_32FC1 maps: per
+// output pixel the top-left tap (x, y) as CV_16SC2, and the 1/32-pixel fractions ty * 32 + tx as
+// CV_16UC1. Converted once, it spares every frame rounding each position again.
+struct FixedPointMap {
+    cv::Mat taps;
+    cv::Mat fractions;
+};
 
-// Remaps an 8-bit single-channel plane through two CV_32FC1 maps with bilinear sampling and a
-// constant border of 0. The result is bit for bit that of
-//   cv::remap(src, dst, map_x, map_y, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar())
-// (the same fixed-point arithmetic: positions rounded to 1/32 pixel, 15-bit weights), but it
-// runs on the calling thread only. The same limits as cv::remap apply (every side below
-// 32767); violations throw cv::Exception.
-void remap_bilinear(const cv::Mat& src, const cv::Mat& map_x, const cv::Mat& map_y, cv::Mat& dst,
-                    RemapPath path = RemapPath::kFast);
+// Positions rounded to 1/32 pixel, ties to even, as cv::remap rounds float maps.
+FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y);
 
-// The same for two planes of one size and row stride (the chroma planes), reading the maps
+// Remaps an 8-bit single-channel plane through a map with bilinear sampling and a constant
+// border of 0. The result is bit for bit that of
+//   cv::remap(src, dst, map.taps, map.fractions, cv::INTER_LINEAR, cv::BORDER_CONSTANT)
+// (the same arithmetic: 15-bit weights), but it runs on the calling thread only. The same
+// limits as cv::remap apply (every side below 32767); violations throw cv::Exception.
+void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst,
+                    SimdPath path = SimdPath::kFast);
+
+// The same for two planes of one size and row stride (the chroma planes), reading the map
 // once for both.
-void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const cv::Mat& map_x,
-                         const cv::Mat& map_y, cv::Mat& dst1, cv::Mat& dst2,
-                         RemapPath path = RemapPath::kFast);
+void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const FixedPointMap& map,
+                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path = SimdPath::kFast);
 
 }  // namespace orbv

@@ -25,9 +25,10 @@ const PlaneTable* effective_table(const PlaneLuts& luts, int plane) {
     return t.enabled && !is_identity(t) ? &t : nullptr;
 }
 
-bool usable_map_pair(const cv::Mat& x, const cv::Mat& y) {
-    return x.type() == CV_32FC1 && y.type() == CV_32FC1 && !x.empty() && x.size() == y.size() &&
-           x.rows < SHRT_MAX && x.cols < SHRT_MAX;
+bool usable_map(const FixedPointMap& map) {
+    const cv::Mat& taps = map.taps;
+    return taps.type() == CV_16SC2 && map.fractions.type() == CV_16UC1 && !taps.empty() &&
+           taps.size() == map.fractions.size() && taps.rows < SHRT_MAX && taps.cols < SHRT_MAX;
 }
 
 // Copies a plane of `rows` x `cols` bytes into the canvas rows from `first`, through the
@@ -69,9 +70,7 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     if (!planar_layout(*lens[0], &layout[0]) || !planar_layout(*lens[1], &layout[1]))
         return AVERROR(EINVAL);
     const StitchMaps& maps = params.maps;
-    if (!usable_map_pair(maps.map_x, maps.map_y) ||
-        !usable_map_pair(maps.map_x_half, maps.map_y_half))
-        return AVERROR(EINVAL);
+    if (!usable_map(maps.map) || !usable_map(maps.map_half)) return AVERROR(EINVAL);
     const bool with_band = params.band.valid != 0 && params.band.planes.size() == 3;
     for (int k = 0; k < 3; ++k) {
         const cv::Mat* band = with_band ? &params.band.planes[k] : nullptr;
@@ -92,13 +91,12 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
         copy_plane(lens[1]->data[k], lens[1]->linesize[k], layout[1].rows[k], layout[1].cols[k],
                    canvas_[k], layout[0].rows[k], effective_table(params.luts2, k));
     }
-    remap_bilinear(canvas_[0], maps.map_x, maps.map_y, out_[0]);
+    remap_bilinear(canvas_[0], maps.map, out_[0]);
     if (canvas_[1].size() == canvas_[2].size() && canvas_[1].step[0] == canvas_[2].step[0]) {
-        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_x_half, maps.map_y_half, out_[1],
-                            out_[2]);
+        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out_[1], out_[2]);
     } else {
-        remap_bilinear(canvas_[1], maps.map_x_half, maps.map_y_half, out_[1]);
-        remap_bilinear(canvas_[2], maps.map_x_half, maps.map_y_half, out_[2]);
+        remap_bilinear(canvas_[1], maps.map_half, out_[1]);
+        remap_bilinear(canvas_[2], maps.map_half, out_[2]);
     }
 
     PlaneSet stitched;

@@ -9,12 +9,10 @@ PlaneSet stack_seam_band(const PlaneSet& image) {
     PlaneSet band;
     for (const cv::Mat& plane : image.planes) {
         const int rows = plane.rows, half = plane.cols / 2;
-        if (rows <= 0 || half <= 0 || 2 * static_cast<int64_t>(rows) + 6 >= SHRT_MAX)
-            return PlaneSet();
+        if (rows <= 0 || half <= 0 || SeamBandLayout::rows(rows) >= SHRT_MAX) return PlaneSet();
         const cv::Mat left = plane.colRange(0, half);
         const cv::Mat right = plane.colRange(half, 2 * half);
-        // Guard rows repeat the strips' edge rows, so bilinear sampling at a strip's edge
-        // never blends in the other strip.
+        static_assert(SeamBandLayout::kGuardRows == 2, "each guard below is two rows");
         const std::vector<cv::Mat> pieces{left.row(0),         left.row(0),        left,
                                           left.row(rows - 1),  right.row(0),       right,
                                           right.row(rows - 1), right.row(rows - 1)};

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "stitch/seam_band.h"
 #include "util/numbers.h"
 
 namespace orbv {
@@ -51,7 +52,7 @@ Pass make_pass(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_
     p.cy = centre.y;
     p.radius = radius;
     p.band = band > 0;
-    p.strip = (static_cast<double>(band) - 6) * 0.5;
+    p.strip = SeamBandLayout::strip(band);
     const double half_height = p.strip * kPi / p.src_w * 0.5;
     p.band_low = kHalfPi - half_height;
     p.band_high = kHalfPi + half_height;
@@ -106,8 +107,11 @@ SourcePoint place(const Pass& p, double theta, double psi) {
         double u = (kThreeHalfPi - psi) * p.src_w / kPi;
         if (u > 2.0 * p.src_w) u -= 2.0 * p.src_w;
         const double v = (theta - p.band_low) * p.src_h / kPi;
-        if (u < p.src_w) return {std::min(u, p.src_w - 1.0), 2.0 * p.src_h + v + 2};
-        return {std::min(u, 2.0 * p.src_w - 1) - p.src_w, 2.0 * p.src_h + v + p.strip + 4};
+        // Below both lens images; the right strip lies past a guard, the left strip and a guard.
+        const double below = 2.0 * p.src_h + v;
+        if (u < p.src_w) return {std::min(u, p.src_w - 1.0), below + SeamBandLayout::kGuardRows};
+        return {std::min(u, 2.0 * p.src_w - 1) - p.src_w,
+                below + p.strip + 2 * SeamBandLayout::kGuardRows};
     }
     if (theta < kHalfPi) {
         const double rho = p.k * theta;
@@ -195,7 +199,7 @@ __attribute__((target("avx2"))) void place_lens_shortcut_avx2(const Pass& p, int
     place_lens_shortcut(p, j, count, qx, qy, theta, out_x, out_y, settled);
 }
 
-void fill_pass(const Pass& p, cv::Mat& map_x, cv::Mat& map_y) {
+void fill_pass(const Pass& p, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
     map_x.create(p.map_h, p.map_w, CV_32FC1);
     map_y.create(p.map_h, p.map_w, CV_32FC1);
     if (p.map_w <= 0 || p.map_h <= 0) return;
@@ -209,7 +213,8 @@ void fill_pass(const Pass& p, cv::Mat& map_x, cv::Mat& map_y) {
     }
     std::vector<double> qx(n), qy(n), qz(n), theta(n);
     std::vector<uint8_t> settled(n);
-    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    const bool avx2 = path == SimdPath::kFast && has_avx2;
     for (int32_t i = 0; i < p.map_h; ++i) {
         const double phi = i * kPi / p.map_h;
         const double rs = p.radius * std::sin(phi);
@@ -255,21 +260,30 @@ SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size 
     return place(p, polar_angle(p, q.z), std::atan2(q.x, q.y));
 }
 
+void build_pass_maps(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_t radius,
+                     int32_t band, const Rotation& rotation, SimdPath path, cv::Mat& map_x,
+                     cv::Mat& map_y) {
+    fill_pass(make_pass(map_size, source_size, centre, radius, band, rotation), path, map_x, map_y);
+}
+
 StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
-                             int32_t band_rows, const Rotation& rotation) {
+                             int32_t band_rows, const Rotation& rotation, SimdPath path) {
     StitchMaps maps;
     maps.output_size = output_size;
     maps.source_size = source_size;
     maps.band_rows = band_rows;
     const int32_t w = source_size.width, h = source_size.height;
-    fill_pass(make_pass(output_size, source_size, cv::Point(w / 2, h / 2),
-                        truncate_to_int32(lens_radius), band_rows, rotation),
-              maps.map_x, maps.map_y);
-    const int32_t half_band = truncate_to_int32((static_cast<double>(band_rows) - 6) * 0.5 + 6);
-    fill_pass(make_pass(cv::Size(output_size.width / 2, output_size.height / 2),
-                        cv::Size(w / 2, h / 2), cv::Point(w / 2 / 2, h / 2 / 2),
-                        truncate_to_int32(lens_radius * 0.5), half_band, rotation),
-              maps.map_x_half, maps.map_y_half);
+    cv::Mat map_x, map_y;
+    build_pass_maps(output_size, source_size, cv::Point(w / 2, h / 2),
+                    truncate_to_int32(lens_radius), band_rows, rotation, path, map_x, map_y);
+    maps.map = to_fixed_point(map_x, map_y);
+    // The chroma band: the same guards around strips of half the rows.
+    const int32_t half_band =
+        truncate_to_int32(SeamBandLayout::strip(band_rows) + SeamBandLayout::kExtraRows);
+    build_pass_maps(cv::Size(output_size.width / 2, output_size.height / 2), cv::Size(w / 2, h / 2),
+                    cv::Point(w / 2 / 2, h / 2 / 2), truncate_to_int32(lens_radius * 0.5),
+                    half_band, rotation, path, map_x, map_y);
+    maps.map_half = to_fixed_point(map_x, map_y);
     return maps;
 }
 

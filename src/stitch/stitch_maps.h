@@ -4,19 +4,20 @@
 #include <cstdint>
 #include <opencv2/core.hpp>
 
+#include "stitch/bilinear_remap.h"
+#include "stitch/simd_path.h"
+
 namespace orbv {
 
 // a0 lens-1 roll, a1 lens-2 roll, a2 about X, a3 about Z, a4 about Y; radians.
 using Rotation = std::array<double, 5>;
 
 // For every output pixel, the position in the stacked source canvas (lens 1, lens 2, then the
-// optional seam band) that it samples: full resolution for luma, half for chroma. Copies share
-// the four buffers; the maps are never changed once built.
+// optional seam band) that it samples, in the remap's fixed point: full resolution for luma,
+// half for chroma. Copies share the buffers; the maps are never changed once built.
 struct StitchMaps {
-    cv::Mat map_x;       // CV_32FC1, H x W
-    cv::Mat map_y;       // CV_32FC1, H x W
-    cv::Mat map_x_half;  // CV_32FC1, H/2 x W/2
-    cv::Mat map_y_half;  // CV_32FC1, H/2 x W/2
+    FixedPointMap map;       // H x W
+    FixedPointMap map_half;  // H/2 x W/2
     cv::Size output_size;
     cv::Size source_size;
     int32_t band_rows = 0;  // full-resolution seam band rows, 0 without a band
@@ -34,8 +35,16 @@ SourcePoint project_to_source(int32_t j, int32_t i, cv::Size map_size, cv::Size 
                               cv::Point centre, int32_t radius, int32_t band,
                               const Rotation& rotation);
 
-// Both passes of the maps: full resolution, then the chroma half.
+// The positions of one pass (arguments as for project_to_source) as two CV_32FC1 maps of
+// map_size, each value the float nearest to project_to_source's.
+void build_pass_maps(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_t radius,
+                     int32_t band, const Rotation& rotation, SimdPath path, cv::Mat& map_x,
+                     cv::Mat& map_y);
+
+// Both passes of the maps, full resolution and the chroma half, each converted to fixed point
+// as soon as it is built: an export holds no float maps.
 StitchMaps build_stitch_maps(cv::Size output_size, cv::Size source_size, double lens_radius,
-                             int32_t band_rows, const Rotation& rotation);
+                             int32_t band_rows, const Rotation& rotation,
+                             SimdPath path = SimdPath::kFast);
 
 }  // namespace orbv

@@ -252,6 +252,36 @@ TEST(Export, StillPairGivesOneMotionJpegPictureWithGPanoXmp) {
     EXPECT_EQ(run_command("exiftool -s -s -s -EXIF:DateTimeOriginal " + shell_quote(a.out)), "");
 }
 
+// A band image's left half lies along the equator in the panorama's western half, its right half
+// in the eastern half, each stretched over half the width; the strips (2.25 degrees either side
+// at these sizes) leave the scene away from the horizon untouched.
+TEST(Export, SeamBandHalvesLieAlongTheEquator) {
+    TempDir dir;
+    ExportArgs a = args(stills().lens1, stills().lens2, dir.file("band.jpg"));
+    a.band = dir.file("band.png");
+    run_command(
+        "ffmpeg -v error -f lavfi -i color=blue:s=1440x36 -f lavfi -i color=lime:s=1440x36"
+        " -filter_complex hstack -frames:v 1 " +
+        shell_quote(a.band));
+    export_ok(a);
+    const std::vector<Picture> frames = decode(a.out);
+    ASSERT_EQ(frames.size(), 1u);
+    const Picture& p = frames[0];
+    const int cw = p.chroma_width(), ch = p.chroma_height();
+    int blue = 0, green = 0;
+    for (int row = ch / 2 - 4; row < ch / 2 + 4; ++row) {
+        for (int col = cw / 16; col < cw * 7 / 16; ++col) {
+            const size_t west = static_cast<size_t>(row) * cw + col, east = west + cw / 2;
+            blue += p.u[west] > 200 && p.v[west] < 128;
+            green += p.u[east] < 90 && p.v[east] < 90;
+        }
+    }
+    const int checked = 8 * (cw * 7 / 16 - cw / 16);  // 8 chroma rows in either half
+    EXPECT_EQ(blue, checked);
+    EXPECT_EQ(green, checked);
+    EXPECT_GE(scene_psnr(p, 0), 30.0);
+}
+
 // 1 when the upper halves of the AVX registers hold data, 0 when clear, -1 when the processor
 // cannot tell (XGETBV with ECX = 1 reads which state components are in use). SSE code run while
 // they hold data is slowed down on many processors: a call must not return to its host that way.

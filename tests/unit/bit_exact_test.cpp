@@ -11,6 +11,7 @@
 #include "stitch/bilinear_remap.h"
 #include "stitch/frame_converter.h"
 #include "stitch/frame_planes.h"
+#include "stitch/seam_band.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -44,13 +45,14 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
     const double Zr = -c2 * s4 * X + s2 * Y + c2 * c4 * Z;
     const double theta = std::acos(std::max(-1.0, std::min(1.0, Zr / Rd)));
     const double psi = std::atan2(Xr, Yr);
-    const double strip = (B - 6) * 0.5, delta = strip * kPi / ws * 0.5;
+    const int guard = SeamBandLayout::kGuardRows;
+    const double strip = SeamBandLayout::strip(B), delta = strip * kPi / ws * 0.5;
     if (B > 0 && kHalfPi - delta < theta && theta < kHalfPi + delta) {
         double u = (4.71238898038469 - psi) * ws / kPi;
         if (u > 2 * ws) u -= 2 * ws;
         const double v = (theta - (kHalfPi - delta)) * hs / kPi;
-        if (u < ws) return {std::min(u, ws - 1.0), 2 * hs + v + 2};
-        return {std::min(u, 2 * ws - 1.0) - ws, 2 * hs + v + strip + 4};
+        if (u < ws) return {std::min(u, ws - 1.0), 2 * hs + v + guard};
+        return {std::min(u, 2 * ws - 1.0) - ws, 2 * hs + v + strip + 2 * guard};
     }
     const double k = Rd / kHalfPi, cx = ws / 2, cy = hs / 2;
     if (theta < kHalfPi) {
@@ -61,6 +63,11 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
             cy + hs + rho * std::cos(psi - kHalfPi + a[1])};
 }
 
+bool same(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
+}
+
+// Both code paths of each pass, and the fixed-point maps an export gets.
 TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
     struct Config {
         int W, H, w;
@@ -75,24 +82,31 @@ TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
              Config{400, 200, 1936, 907.0, 0, {40.0, -50.0, 0, 0, 0.5}},  // rolls past a turn
          }) {
         const StitchMaps maps = build_stitch_maps({c.W, c.H}, {c.w, c.w}, c.radius, c.band, c.a);
-        long differing = 0;
-        for (int half = 0; half < 2; ++half) {  // luma, then chroma at half the sizes
-            const int W = c.W >> half, H = c.H >> half, w = c.w >> half;
-            const int R = static_cast<int>(half ? c.radius * 0.5 : c.radius);
-            const int B = half ? static_cast<int>((c.band - 6) * 0.5 + 6) : c.band;
-            const cv::Mat& mx = half ? maps.map_x_half : maps.map_x;
-            const cv::Mat& my = half ? maps.map_y_half : maps.map_y;
-            ASSERT_EQ(mx.size(), cv::Size(W, H));
-            for (int i = 0; i < H; ++i) {
-                for (int j = 0; j < W; ++j) {
-                    const SourcePoint s = straightforward(j, i, W, H, w, w, R, B, c.a);
-                    const float x = static_cast<float>(s.x), y = static_cast<float>(s.y);
-                    differing += std::memcmp(&x, &mx.at<float>(i, j), 4) != 0 ||
-                                 std::memcmp(&y, &my.at<float>(i, j), 4) != 0;
+        for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
+            long differing = 0;
+            for (int half = 0; half < 2; ++half) {  // luma, then chroma at half the sizes
+                const int W = c.W >> half, H = c.H >> half, w = c.w >> half;
+                const int R = static_cast<int>(half ? c.radius * 0.5 : c.radius);
+                const int B = half ? static_cast<int>(SeamBandLayout::strip(c.band) +
+                                                      SeamBandLayout::kExtraRows)
+                                   : c.band;
+                cv::Mat mx, my;
+                build_pass_maps({W, H}, {w, w}, {w / 2, w / 2}, R, B, c.a, path, mx, my);
+                ASSERT_EQ(mx.size(), cv::Size(W, H));
+                for (int i = 0; i < H; ++i) {
+                    for (int j = 0; j < W; ++j) {
+                        const SourcePoint s = straightforward(j, i, W, H, w, w, R, B, c.a);
+                        const float x = static_cast<float>(s.x), y = static_cast<float>(s.y);
+                        differing += std::memcmp(&x, &mx.at<float>(i, j), 4) != 0 ||
+                                     std::memcmp(&y, &my.at<float>(i, j), 4) != 0;
+                    }
                 }
+                const FixedPointMap fixed = to_fixed_point(mx, my);
+                const FixedPointMap& built = half ? maps.map_half : maps.map;
+                EXPECT_TRUE(same(built.taps, fixed.taps) && same(built.fractions, fixed.fractions));
             }
+            EXPECT_EQ(differing, 0) << c.W << "x" << c.H << " band " << c.band;
         }
-        EXPECT_EQ(differing, 0) << c.W << "x" << c.H << " band " << c.band;
     }
 }
 
@@ -100,10 +114,6 @@ cv::Mat random_plane(int rows, int cols, cv::RNG& rng) {
     cv::Mat m(rows, cols, CV_8UC1);
     rng.fill(m, cv::RNG::UNIFORM, 0, 256);
     return m;
-}
-
-bool same(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
 }
 
 cv::Mat cv_remap(const cv::Mat& src, const cv::Mat& mx, const cv::Mat& my) {
@@ -128,10 +138,11 @@ TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
             mx.at<float>(rng.uniform(0, 9), rng.uniform(0, 37)) = specials[rng.uniform(0, 12)];
             my.at<float>(rng.uniform(0, 9), rng.uniform(0, 37)) = specials[rng.uniform(0, 12)];
         }
-        for (RemapPath path : {RemapPath::kFast, RemapPath::kPortable}) {
+        const FixedPointMap map = to_fixed_point(mx, my);
+        for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
             cv::Mat single, first, second;
-            remap_bilinear(src, mx, my, single, path);
-            remap_bilinear_pair(src, other, mx, my, first, second, path);
+            remap_bilinear(src, map, single, path);
+            remap_bilinear_pair(src, other, map, first, second, path);
             ASSERT_TRUE(same(single, cv_remap(src, mx, my))) << w << "x" << h;
             ASSERT_TRUE(same(first, single) && same(second, cv_remap(other, mx, my)));
         }
@@ -190,8 +201,8 @@ std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, cons
         if (p.band.valid) stack.push_back(p.band.planes[k]);
         cv::Mat canvas;
         cv::vconcat(stack, canvas);
-        out[k] = cv_remap(canvas, k ? p.maps.map_x_half : p.maps.map_x,
-                          k ? p.maps.map_y_half : p.maps.map_y);
+        const FixedPointMap& map = k ? p.maps.map_half : p.maps.map;
+        out[k] = cv_remap(canvas, map.taps, map.fractions);
     }
     return out;
 }
@@ -214,11 +225,12 @@ TEST(BitExact, FrameConversionEqualsThePlainSequence) {
          }) {
         ExportParams p;
         if (c.strip > 0) {
-            p.band.planes = {random_plane(2 * c.strip + 6, c.w, rng),
-                             random_plane(c.strip + 6, c.w / 2, rng),
-                             random_plane(c.strip + 6, c.w / 2, rng)};
+            p.band_rows = SeamBandLayout::rows(c.strip);
+            const int chroma_rows = c.strip + SeamBandLayout::kExtraRows;  // the maps' half band
+            p.band.planes = {random_plane(p.band_rows, c.w, rng),
+                             random_plane(chroma_rows, c.w / 2, rng),
+                             random_plane(chroma_rows, c.w / 2, rng)};
             p.band.valid = 1;
-            p.band_rows = 2 * c.strip + 6;
         }
         p.maps = build_stitch_maps({2 * c.w, c.w}, {c.w, c.w}, c.w * 0.47, p.band_rows,
                                    Rotation{0.2, -0.3, 0, 0, 0.4});
