@@ -1,6 +1,8 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
 // outcome; a failed output is removed when the call wrote it.
+#include <optional>
+
 #include "api/documents.h"
 #include "api/export_arithmetic.h"
 #include "api/export_worker.h"
@@ -46,6 +48,12 @@ Document validate(const char* movie_path1, const char* movie_path2, const char* 
     return Document();
 }
 
+// A host's colour offset: ORBV_OFFSET_UNCHANGED leaves its plane as it is.
+std::optional<int32_t> plane_offset(int32_t offset) {
+    if (offset == ORBV_OFFSET_UNCHANGED) return std::nullopt;
+    return offset;
+}
+
 }  // namespace
 }  // namespace orbv
 
@@ -65,8 +73,10 @@ extern "C" ORBV_API int32_t ORBV_export(
             params.output_height = output_height;
             params.rotation =
                 rotation_from_degrees(y_rotation_degrees, lens1_roll_degrees, lens2_roll_degrees);
-            params.luts1 = make_plane_luts(y_offset1, u_offset1, v_offset1);
-            params.luts2 = make_plane_luts(y_offset2, u_offset2, v_offset2);
+            params.luts1 = make_plane_luts(plane_offset(y_offset1), plane_offset(u_offset1),
+                                           plane_offset(v_offset1));
+            params.luts2 = make_plane_luts(plane_offset(y_offset2), plane_offset(u_offset2),
+                                           plane_offset(v_offset2));
             params.window1 = TimeWindow::from_host(start_time1, end_time1);
             params.window2 = TimeWindow::from_host(start_time2, end_time2);
             params.audio_input = audio_input;
