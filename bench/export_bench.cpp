@@ -104,8 +104,7 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
     params.lens_radius = kRadius;
-    params.luts1 = params.luts2 = orbv::make_plane_luts(
-        orbv::kOffsetUnchanged, orbv::kOffsetUnchanged, orbv::kOffsetUnchanged);
+    params.luts1 = params.luts2 = orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
     const auto maps_began = std::chrono::steady_clock::now();
     params.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0,
                                           params.rotation);

@@ -104,11 +104,10 @@ const StitchMaps& shared_maps(bool band) {
 ExportParams export_params(int variant) {
     ExportParams params;
     params.maps = shared_maps(variant == 3);
-    params.luts1 = params.luts2 =
-        make_plane_luts(kOffsetUnchanged, kOffsetUnchanged, kOffsetUnchanged);
+    params.luts1 = params.luts2 = make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
     if (variant == 1) {
         params.luts1 = make_plane_luts(12, -4, 3);
-        params.luts2 = make_plane_luts(-6, 2, kOffsetUnchanged);
+        params.luts2 = make_plane_luts(-6, 2, std::nullopt);
     }
     if (variant == 3) {
         params.band.planes = {

@@ -56,11 +56,14 @@ ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const char* thumbnai
                                     uint32_t thumbnail_width, uint32_t writeFlag,
                                     ProgressCallback callback);
 
+/* A colour offset of this value leaves its plane unchanged. */
+#define ORBV_OFFSET_UNCHANGED -99999999
+
 /* Exports the two lens files of one shot (two movies, or two JPEG stills) as one
- * equirectangular panorama. Offsets of -99999999 leave a colour plane unchanged;
- * audio_input 0 takes the sound of input 1, 1 that of input 2. Start and end times are
- * seconds from each movie's first picture, both inclusive (0 and -1: the whole movie); the
- * panorama keeps the movies' frame rate. */
+ * equirectangular panorama. Offsets of ORBV_OFFSET_UNCHANGED leave a colour plane
+ * unchanged; audio_input 0 takes the sound of input 1, 1 that of input 2. Start and end
+ * times are seconds from each movie's first picture, both inclusive (0 and -1: the whole
+ * movie); the panorama keeps the movies' frame rate. */
 ORBV_API int32_t ORBV_export(const char* movie_path1, const char* movie_path2,
                              const char* export_path, const char* band_image_path,
                              int32_t output_width, int32_t output_height,

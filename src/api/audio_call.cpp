@@ -1,7 +1,7 @@
 // ORBV_get_audio: checks the movie and the audio file's location, runs the extraction and
 // reports its outcome; a failed audio file is removed when the call wrote it.
-#include "api/boundary.h"
 #include "api/documents.h"
+#include "api/front_end.h"
 #include "api/host_progress.h"
 #include "media/libav_if.h"
 #include "orbv.h"
@@ -68,38 +68,28 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
                                            int32_t bit_rate, const char* cancel_path,
                                            ProgressCallback callback) {
     using namespace orbv;
-    const FileStamp before = file_stamp(audio_path);
-    return run_guarded(
-        [&]() -> int32_t {
-            log_message(LOG_TRACE, "[ORBVX_get_audio]");
+    auto validate = [&]() -> Document {
+        log_message(LOG_TRACE, "[ORBVX_get_audio]");
+        if (!file_exists(movie_path))
+            return audio_error_json(movie_path, audio_path, errors::kAudioInputMissing, "", -1);
+        // Writing onto the movie would destroy it while it is read.
+        if (audio_path != nullptr &&
+            (!is_writable(audio_path) || same_file(audio_path, movie_path)))
+            return audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
+        if (audio_path != nullptr && !has_free_space(audio_path))
+            return audio_error_json(movie_path, audio_path, errors::kAudioDiskFull, "", -1);
+        return Document();
+    };
+    return run_front_end<int32_t>(
+        audio_path, callback, validate,
+        [&](Document* document) {
             int32_t canceled = 0;
-            Document document;
-            int32_t result = -1;
-            if (!file_exists(movie_path)) {
-                document =
-                    audio_error_json(movie_path, audio_path, errors::kAudioInputMissing, "", -1);
-            } else if (audio_path != nullptr &&
-                       (!is_writable(audio_path) || same_file(audio_path, movie_path))) {
-                // Writing onto the movie would destroy it while it is read.
-                document =
-                    audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
-            } else if (audio_path != nullptr && !has_free_space(audio_path)) {
-                document = audio_error_json(movie_path, audio_path, errors::kAudioDiskFull, "", -1);
-            } else {
-                result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path, &canceled,
-                                          &document, callback);
-                log_message(LOG_TRACE, "[ORBVX_get_audio] state = %d", result);
-                if (result != 0) remove_output(audio_path, before);
-            }
-            const int32_t state =
-                result >= 0 ? STATE_DONE : (canceled ? STATE_CANCELED : STATE_FAILED);
-            deliver(callback, state, std::move(document));
-            return 0;
+            const int32_t result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path,
+                                                    &canceled, document, callback);
+            log_message(LOG_TRACE, "[ORBVX_get_audio] state = %d", result);
+            return CallOutcome{result, canceled != 0};
         },
-        [&](const char* text) -> int32_t {
-            remove_output(audio_path, before);
-            return report_thrown(callback, [&] {
-                return audio_error_json(movie_path, audio_path, errors::kAudioUnknown, text, -1);
-            });
+        [&](const char* text) {
+            return audio_error_json(movie_path, audio_path, errors::kAudioUnknown, text, -1);
         });
 }

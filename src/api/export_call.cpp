@@ -1,10 +1,12 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
 // outcome; a failed output is removed when the call wrote it.
-#include "api/boundary.h"
+#include <optional>
+
 #include "api/documents.h"
 #include "api/export_arithmetic.h"
 #include "api/export_worker.h"
+#include "api/front_end.h"
 #include "orbv.h"
 #include "stitch/export_params.h"
 #include "stitch/plane_luts.h"
@@ -46,6 +48,12 @@ Document validate(const char* movie_path1, const char* movie_path2, const char* 
     return Document();
 }
 
+// A host's colour offset: ORBV_OFFSET_UNCHANGED leaves its plane as it is.
+std::optional<int32_t> plane_offset(int32_t offset) {
+    if (offset == ORBV_OFFSET_UNCHANGED) return std::nullopt;
+    return offset;
+}
+
 }  // namespace
 }  // namespace orbv
 
@@ -57,38 +65,30 @@ extern "C" ORBV_API int32_t ORBV_export(
     int32_t v_offset2, float start_time1, float start_time2, float end_time1, float end_time2,
     int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback) {
     using namespace orbv;
-    const FileStamp before = file_stamp(export_path);
-    return run_guarded(
-        [&]() -> int32_t {
+    return run_front_end<int32_t>(
+        export_path, callback, [&] { return validate(movie_path1, movie_path2, export_path); },
+        [&](Document* document) {
+            ExportParams params;
+            params.output_width = output_width;
+            params.output_height = output_height;
+            params.rotation =
+                rotation_from_degrees(y_rotation_degrees, lens1_roll_degrees, lens2_roll_degrees);
+            params.luts1 = make_plane_luts(plane_offset(y_offset1), plane_offset(u_offset1),
+                                           plane_offset(v_offset1));
+            params.luts2 = make_plane_luts(plane_offset(y_offset2), plane_offset(u_offset2),
+                                           plane_offset(v_offset2));
+            params.window1 = TimeWindow::from_host(start_time1, end_time1);
+            params.window2 = TimeWindow::from_host(start_time2, end_time2);
+            params.audio_input = audio_input;
+            params.datetime = datetime;
             int32_t canceled = 0;
-            int32_t result = -1;
-            Document document = validate(movie_path1, movie_path2, export_path);
-            if (!document) {
-                ExportParams params;
-                params.output_width = output_width;
-                params.output_height = output_height;
-                params.rotation = rotation_from_degrees(y_rotation_degrees, lens1_roll_degrees,
-                                                        lens2_roll_degrees);
-                params.luts1 = make_plane_luts(y_offset1, u_offset1, v_offset1);
-                params.luts2 = make_plane_luts(y_offset2, u_offset2, v_offset2);
-                params.window1 = TimeWindow::from_host(start_time1, end_time1);
-                params.window2 = TimeWindow::from_host(start_time2, end_time2);
-                params.audio_input = audio_input;
-                params.datetime = datetime;
-                result = _ORBV_export(movie_path1, movie_path2, export_path, band_image_path,
-                                      cancel_path, params, &document, &canceled, callback);
-                if (result != 0) remove_output(export_path, before);
-            }
-            const int32_t state =
-                result == 0 ? STATE_DONE : (canceled ? STATE_CANCELED : STATE_FAILED);
-            deliver(callback, state, std::move(document));
-            return 0;
+            const int32_t result =
+                _ORBV_export(movie_path1, movie_path2, export_path, band_image_path, cancel_path,
+                             params, document, &canceled, callback);
+            return CallOutcome{result, canceled != 0};
         },
-        [&](const char* text) -> int32_t {
-            remove_output(export_path, before);
-            return report_thrown(callback, [&] {
-                return export_error_json(movie_path1, movie_path2, export_path,
-                                         errors::kExportUnknown, text, -1);
-            });
+        [&](const char* text) {
+            return export_error_json(movie_path1, movie_path2, export_path, errors::kExportUnknown,
+                                     text, -1);
         });
 }

@@ -149,7 +149,7 @@ int32_t libavIF::ExportRun::run() {
         if (done) break;
         // Every pass reads, decodes or pairs something; a pass that cannot is a fault here.
         idle = changed ? 0 : idle + 1;
-        if (idle > 1) return fail("decode_packet1", error_.set(AVERROR_BUG));
+        if (idle > 1) return fail("stalled loop", error_.set(AVERROR_BUG));
     }
     log_message(LOG_TRACE, "[libavIF::write_video] loop finished %d %d", in_[0].eof ? 1 : 0,
                 in_[1].eof ? 1 : 0);
@@ -186,11 +186,11 @@ int32_t libavIF::ExportRun::set_up() {
     // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
     converter_.set_output_range(two_stills_ ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
     ret = error_.set_code(output_.set_creation_time(params_.datetime));
-    if (ret < 0) return fail("add video stream", error_.set(ret));
+    if (ret < 0) return fail("creation time", error_.set(ret));
     if (is_sharing_mp4(output_.format())) {
         log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
         ret = error_.set_code(prepare_sharing_mp4(output_.container(), output_.video().stream()));
-        if (ret < 0) return fail("add video stream", error_.set(ret));
+        if (ret < 0) return fail("mp4 boxes", error_.set(ret));
     }
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");

@@ -32,8 +32,9 @@ PlaneSet decode_image_planes(const char* path, int32_t target_width) {
         picture->width, picture->height, static_cast<AVPixelFormat>(picture->format), scaled->width,
         scaled->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!scaler) return PlaneSet();
-    sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, scaled->data,
-              scaled->linesize);
+    if (sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, scaled->data,
+                  scaled->linesize) <= 0)
+        return PlaneSet();
     return frame_to_planes(scaled.get());
 }
 

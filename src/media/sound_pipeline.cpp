@@ -46,7 +46,7 @@ int32_t SoundPipeline::init_swr_context(AVCodecContext* decoder, const AVStream*
     }
     const AVCodecContext* enc = out->encoder();
     swr_.reset(swr_alloc());
-    if (!swr_) return -1;
+    if (!swr_) return error_.set(AVERROR(ENOMEM));
     SwrContext* swr = swr_.get();
     // Only the channel counts matter: the layouts are FFmpeg's defaults for those counts.
     AVChannelLayout in_layout;

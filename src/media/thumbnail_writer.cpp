@@ -107,8 +107,10 @@ int32_t libavIF::encode_thumbnail(const AVFrame* decoded, int32_t width, int32_t
     SwsContextPtr scaler(sws_getContext(decoded->width, decoded->height, source, width, height,
                                         format, SWS_BICUBIC, nullptr, nullptr, nullptr));
     if (!scaler) return error_.set(AVERROR(EINVAL));
-    sws_scale(scaler.get(), decoded->data, decoded->linesize, 0, decoded->height, scaled->data,
-              scaled->linesize);
+    // A scaler that writes no row leaves the picture unset; it may say so with 0 alone.
+    ret = sws_scale(scaler.get(), decoded->data, decoded->linesize, 0, decoded->height,
+                    scaled->data, scaled->linesize);
+    if (ret <= 0) return error_.set(ret < 0 ? ret : AVERROR_EXTERNAL);
     orient_frame(scaled.get(), oriented.get(), orientation);
     oriented->pts = 0;
     bool got = false;

@@ -73,13 +73,24 @@ int32_t MovFile::find(const char* type, int64_t start, int64_t end, Atom* atom) 
     return 0;
 }
 
-int32_t MovFile::find_atom(const char* type, int64_t start, int64_t end, int64_t* payload_start,
-                           int64_t* atom_end) {
-    Atom atom;
-    const int32_t result = find(type, start, end, &atom);
-    *payload_start = atom.payload;
-    *atom_end = atom.end;
-    return result;
+int32_t MovFile::find_video_trak(const Atom& moov, Atom* trak, Atom* tkhd, const char** missing) {
+    // A trak searched from `from`, and its tkhd.
+    auto track = [&](int64_t from) -> int32_t {
+        int32_t result = find("trak", from, moov.end, trak);
+        if (result == 0 && trak->start != -1) result = find("tkhd", trak->payload, trak->end, tkhd);
+        if (result != 0) return result;
+        if (trak->start == -1 || tkhd->start == -1) {
+            *missing = trak->start == -1 ? "trak" : "tkhd";
+            return -1;
+        }
+        return 0;
+    };
+    *missing = nullptr;
+    const int32_t result = track(moov.payload);
+    if (result != 0) return result;
+    int32_t group;
+    read_track_group(tkhd->payload, tkhd->end, &group);
+    return group == 0 ? 0 : track(trak->end);
 }
 
 int32_t MovFile::exif_data(const uint8_t** block, size_t* size) {
@@ -152,31 +163,18 @@ int32_t MovFile::xml_data(const char** text) {
         log_message(LOG_ERROR, "[.mov .mp4 analyze] xml_data error:Not Found moov atom");
         return -1;
     }
-    // A trak and its tkhd searched from `from`; both kinds of failure are logged.
-    auto track = [this, &moov](int64_t from, Atom* trak, Atom* tkhd) -> int32_t {
-        int32_t r = find("trak", from, moov.end, trak);
-        if (r == 0 && trak->start != -1) r = find("tkhd", trak->payload, trak->end, tkhd);
-        if (r != 0) {
+    Atom trak, tkhd;
+    const char* missing;
+    if ((result = find_video_trak(moov, &trak, &tkhd, &missing)) != 0) {
+        if (missing != nullptr) {
+            log_message(LOG_ERROR, "[.mov .mp4 analyze] xml_data error:Not Found %s atom", missing);
+        } else {
             log_message(LOG_ERROR,
                         "[.mov .mp4 analyze] xml_data error:Not Found trak atom: errnum:%d "
                         "errstr %s",
                         errnum, errstr);
-            return r;
         }
-        if (trak->start == -1 || tkhd->start == -1) {
-            log_message(LOG_ERROR, "[.mov .mp4 analyze] xml_data error:Not Found %s atom",
-                        trak->start == -1 ? "trak" : "tkhd");
-            return -1;
-        }
-        return 0;
-    };
-    Atom trak, tkhd;
-    if ((result = track(moov.payload, &trak, &tkhd)) != 0) return result;
-    int32_t group;
-    read_track_group(tkhd.payload, tkhd.end, &group);
-    if (group != 0) {
-        const int64_t after = trak.end;
-        if ((result = track(after, &trak, &tkhd)) != 0) return result;
+        return result;
     }
 
     Atom uuid;

@@ -26,13 +26,6 @@ class MovFile : public BinaryFile {
     // text after logging "[.mov .mp4 analyze] file open error, errnum:%d errstr:%s ".
     MovFile(const char* path, bool writable);
 
-    // Searches `type` (four characters) among the sibling atoms from `start` up to `end` (0:
-    // the end of the file). 0 whether found or not: not found leaves both outputs at -1. -1
-    // with errstr "this file broken. not read mov offset." for a size below its header, or
-    // the C library's code for an I/O error.
-    int32_t find_atom(const char* type, int64_t start, int64_t end, int64_t* payload_start,
-                      int64_t* atom_end);
-
     // The ORVM payload (header included) at moov/udta/ORVM. 0 with *block and *size set (the
     // buffer is the object's). Throws orbv::Error when the search for moov fails with an error.
     int32_t exif_data(const uint8_t** block, size_t* size);
@@ -43,10 +36,6 @@ class MovFile : public BinaryFile {
     // version-0 header, 46 of a version-1 header; -1 when it cannot be read.
     void read_track_group(int64_t tkhd_payload, int64_t tkhd_end, int32_t* value);
 
-    // Where the video track lies: the first trak with alternate group 0, else the second
-    // trak only if its group is 0. 0 when found, -1 otherwise.
-    int32_t locate_video_track(int64_t* moov_start, int64_t* trak_start, int64_t* trak_end,
-                               int64_t* tail_length);
     // Adds `added` to the size of the atom whose header is at `header_offset`, keeping its
     // 32- or 64-bit form. -1, with nothing written, when the header cannot be read or the new
     // size would not fit the form (2^32 or more for the 32-bit form).
@@ -78,11 +67,19 @@ class MovFile : public BinaryFile {
         int64_t payload = -1;  // first payload byte
         int64_t end = -1;      // byte after the atom
     };
-    // find_atom with the header offset; atom->start is -1 when not found.
+    // Searches `type` (four characters) among the sibling atoms from `start` up to `end` (0:
+    // the end of the file). 0 whether found or not: not found leaves atom->start at -1. -1
+    // with errstr "this file broken. not read mov offset." for a size below its header, or
+    // the C library's code for an I/O error.
     int32_t find(const char* type, int64_t start, int64_t end, Atom* atom);
+    // The trak chosen as the video track, with its tkhd: the first trak in moov when its
+    // alternate group is 0, else the second one whatever its group. 0 when found; -1 with
+    // *missing naming the absent atom ("trak" or "tkhd"), or find's code with *missing null.
+    int32_t find_video_trak(const Atom& moov, Atom* trak, Atom* tkhd, const char** missing);
     // Reads an atom's size field: 32-bit form or 64-bit form (*wide).
     bool read_size(int64_t header_offset, uint64_t* size, bool* wide);
-    // locate_video_track with the atoms themselves.
+    // The video track an atom goes into: moov and the chosen trak, which must have alternate
+    // group 0 itself. 0 when found, -1 otherwise.
     int32_t locate(Atom* moov, Atom* trak);
     // The entries of a stco table, or of a co64 table when wide.
     struct ChunkTable {

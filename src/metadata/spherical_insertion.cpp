@@ -15,32 +15,14 @@ constexpr int64_t kUuidHeader = 24;  // size, "uuid", identifier
 
 int32_t MovFile::locate(Atom* moov, Atom* trak) {
     log_message(LOG_TRACE, "[.mov .mp4 analyze] xml_data start");
-    Atom tkhd;
     if (find("moov", 0, 0, moov) != 0 || moov->start == -1) return -1;
-    if (find("trak", moov->payload, moov->end, trak) != 0 || trak->start == -1) return -1;
-    if (find("tkhd", trak->payload, trak->end, &tkhd) != 0 || tkhd.start == -1) return -1;
+    Atom tkhd;
+    const char* missing;
+    if (find_video_trak(*moov, trak, &tkhd, &missing) != 0) return -1;
+    // The reader takes a second trak of any group; a marking must not land on a sound track.
     int32_t group;
     read_track_group(tkhd.payload, tkhd.end, &group);
-    if (group == 0) return 0;
-
-    const int64_t after = trak->end;
-    if (find("trak", after, moov->end, trak) != 0 || trak->start == -1) return -1;
-    if (find("tkhd", trak->payload, trak->end, &tkhd) != 0 || tkhd.start == -1) return -1;
-    read_track_group(tkhd.payload, tkhd.end, &group);
     return group == 0 ? 0 : -1;
-}
-
-int32_t MovFile::locate_video_track(int64_t* moov_start, int64_t* trak_start, int64_t* trak_end,
-                                    int64_t* tail_length) {
-    Atom moov, trak;
-    if (locate(&moov, &trak) != 0) return -1;
-    const int64_t size = file_size();
-    if (size < 0) return -1;
-    *moov_start = moov.start;
-    *trak_start = trak.start;
-    *trak_end = trak.end;
-    *tail_length = size - trak.end;
-    return 0;
 }
 
 bool MovFile::read_size(int64_t header_offset, uint64_t* size, bool* wide) {

@@ -4,16 +4,17 @@
 
 namespace orbv {
 
-PlaneLuts make_plane_luts(int32_t y_offset, int32_t u_offset, int32_t v_offset) {
+PlaneLuts make_plane_luts(std::optional<int32_t> y_offset, std::optional<int32_t> u_offset,
+                          std::optional<int32_t> v_offset) {
     PlaneLuts luts;
     std::memset(&luts, 0, sizeof luts);
-    const int32_t offsets[3] = {y_offset, u_offset, v_offset};
+    const std::optional<int32_t> offsets[3] = {y_offset, u_offset, v_offset};
     for (int p = 0; p < 3; ++p) {
-        if (offsets[p] == kOffsetUnchanged) continue;
+        if (!offsets[p]) continue;
         luts.planes[p].enabled = 1;
         for (int i = 0; i < 256; ++i) {
             // In 64 bits: an offset near the int32 limits must saturate, not wrap.
-            const int64_t value = static_cast<int64_t>(offsets[p]) + i;
+            const int64_t value = static_cast<int64_t>(*offsets[p]) + i;
             luts.planes[p].table[i] =
                 static_cast<uint8_t>(value < 0 ? 0 : (value > 255 ? 255 : value));
         }

@@ -1,11 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace orbv {
-
-// An offset with this value leaves its plane unchanged.
-constexpr int32_t kOffsetUnchanged = -99999999;
 
 // The colour table of one plane: 257 bytes.
 struct PlaneTable {
@@ -19,7 +17,8 @@ struct PlaneLuts {
 };
 static_assert(sizeof(PlaneTable) == 257 && sizeof(PlaneLuts) == 771, "table layout");
 
-// Tables that add each offset to its plane with saturation; kOffsetUnchanged disables a plane.
-PlaneLuts make_plane_luts(int32_t y_offset, int32_t u_offset, int32_t v_offset);
+// Tables that add each offset to its plane with saturation; no offset disables a plane.
+PlaneLuts make_plane_luts(std::optional<int32_t> y_offset, std::optional<int32_t> u_offset,
+                          std::optional<int32_t> v_offset);
 
 }  // namespace orbv

@@ -83,6 +83,7 @@ int32_t WorkingFormat::convert(const AVFrame& in, int width, int height, int slo
     const int32_t ret = kept_frame(slot, width, height);
     if (ret < 0) return ret;
     AVFrame* copy = converted_[slot].get();
+    int rows;
     if (in_range && (in.format == AV_PIX_FMT_YUV422P || in.format == AV_PIX_FMT_YUVJ422P)) {
         // Read as limited-range 4:2:2 whatever the picture says, so the samples keep their
         // values; only the chroma rows are halved.
@@ -90,13 +91,15 @@ int32_t WorkingFormat::convert(const AVFrame& in, int width, int height, int slo
             sws_getCachedContext(halver_, in.width, in.height, AV_PIX_FMT_YUV422P, width, height,
                                  AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (halver_ == nullptr) return AVERROR(EINVAL);
-        sws_scale(halver_, in.data, in.linesize, 0, in.height, copy->data, copy->linesize);
+        rows = sws_scale(halver_, in.data, in.linesize, 0, in.height, copy->data, copy->linesize);
     } else {
         const bool to_full = range_ == AVCOL_RANGE_UNSPECIFIED ? full : range_ == AVCOL_RANGE_JPEG;
         SwsContext* s = scaler(slot, in, full, width, height, to_full);
         if (s == nullptr) return AVERROR(EINVAL);
-        sws_scale(s, in.data, in.linesize, 0, in.height, copy->data, copy->linesize);
+        rows = sws_scale(s, in.data, in.linesize, 0, in.height, copy->data, copy->linesize);
     }
+    // A scaler that wrote no row may say so with 0 alone.
+    if (rows <= 0) return rows < 0 ? rows : AVERROR_EXTERNAL;
     *out = copy;
     return 0;
 }

@@ -6,7 +6,7 @@
 // The failing writes come from `write` and `pwrite` defined in this program: the dynamic linker
 // finds them before the C library's, for FFmpeg's file protocol and the library's metadata writer
 // alike. They fail with a chosen errno (ENOSPC: the disk is full) once a chosen number of bytes has
-// reached the chosen file.
+// reached the chosen file. `sws_scale` defined here likewise fails with that errno when asked.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <limits.h>
@@ -18,6 +18,10 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 #include "support/export_call.h"
 #include "support/fixtures.h"
@@ -32,6 +36,7 @@ struct WriteFault {
     int64_t budget[2] = {-1, -1};
     int64_t done[2] = {0, 0};
     int error = ENOSPC;
+    bool scale = false;  // sws_scale fails
 } g_fault;
 
 template <class Real, class... Offset>
@@ -70,6 +75,11 @@ ssize_t pwrite64(int fd, const void* data, size_t n, off64_t offset) {
     static const auto fn = real<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64");
     return limited(fn, 1, fd, data, n, offset);
 }
+int sws_scale(SwsContext* c, const uint8_t* const src[], const int src_stride[], int y, int h,
+              uint8_t* const dst[], const int dst_stride[]) {
+    static const auto fn = real<decltype(&sws_scale)>("sws_scale");
+    return g_fault.scale ? AVERROR(g_fault.error) : fn(c, src, src_stride, y, h, dst, dst_stride);
+}
 }
 
 namespace {
@@ -102,6 +112,7 @@ std::vector<Work> works(const std::string& dir) {
 struct Fault {
     int64_t write = -1, pwrite = -1;
     int error = 0, cancel_at = -1;
+    bool scale = false;
 };
 
 // The documents of the work made in a child with a fault, its notes apart: it must end cleanly with
@@ -152,7 +163,7 @@ Documents with_fault(const Work& w, const Fault& f) {
     EXPECT_NE(::realpath(w.args.out.substr(0, w.args.out.rfind('/')).c_str(), dir), nullptr);
     const std::string target = dir + w.args.out.substr(w.args.out.rfind('/'));
     return in_child([&] {
-        g_fault = WriteFault{target, {f.write, f.pwrite}, {0, 0}, f.error};
+        g_fault = WriteFault{target, {f.write, f.pwrite}, {0, 0}, f.error, f.scale};
         g_cancel_at = f.cancel_at;
         call_family(w.family, w.args, &cancelling);
         IsolatedCall::callback(
@@ -184,6 +195,7 @@ TEST(Faults, EveryFaultPointEndsWithItsDocumentAndNoOutput) {
             faults.insert(faults.end(), {{-1, 0, ENOSPC}, {-1, inserted / 2, EIO}});
         }
         const std::vector<int>& p = healthy.progress;
+        if (w.family == '1') faults.push_back({-1, -1, EIO, -1, true});  // scaling the picture
         if (w.args.out.find(".jpg") == std::string::npos) {
             ASSERT_GE(p.size(), 3u);
             for (int point : {p.front(), p[p.size() / 2], p.back()})
@@ -202,6 +214,10 @@ TEST(Faults, EveryFaultPointEndsWithItsDocumentAndNoOutput) {
                           "\",\"api_errnum\":" + std::to_string(f.cancel_at < 0 ? -f.error : -1));
             if (f.cancel_at < 0) {
                 EXPECT_EQ(json_field(doc, "api_errstr"), std::strerror(f.error));
+                if (f.scale) {  // before the thumbnail is written: the earlier file stays
+                    EXPECT_EQ(read_file(w.args.out), "earlier");
+                    std::remove(w.args.out.c_str());
+                }
                 EXPECT_TRUE(listing(dir.path()).empty()) << "the failed output stays";
             } else {
                 EXPECT_EQ(d.progress.back(), f.cancel_at) << "work went on after the cancel";

@@ -38,10 +38,11 @@ int main(void) {
         if (i == 0) result = ORBV_analyze_image(MISSING, NULL, 0, 0, callback);
         if (i == 1) result = ORBV_get_audio(MISSING, "/tmp/orbv-c-host.wav", 0, NULL, callback);
         if (i == 2) {
-            result =
-                ORBV_export(MISSING, MISSING, "/tmp/orbv-c-host.mov", NULL, 3840, 1920, 0, 0.0f,
-                            0.0f, -99999999, -99999999, -99999999, -99999999, -99999999, -99999999,
-                            0.0f, 0.0f, -1.0f, -1.0f, 0, "2017:05:01 10:20:30", NULL, callback);
+            result = ORBV_export(MISSING, MISSING, "/tmp/orbv-c-host.mov", NULL, 3840, 1920, 0,
+                                 0.0f, 0.0f, ORBV_OFFSET_UNCHANGED, ORBV_OFFSET_UNCHANGED,
+                                 ORBV_OFFSET_UNCHANGED, ORBV_OFFSET_UNCHANGED,
+                                 ORBV_OFFSET_UNCHANGED, ORBV_OFFSET_UNCHANGED, 0.0f, 0.0f, -1.0f,
+                                 -1.0f, 0, "2017:05:01 10:20:30", NULL, callback);
         }
         if (result != 0 || g_calls != 1 || g_state != STATE_FAILED ||
             strcmp(g_document, expected[i]) != 0) {

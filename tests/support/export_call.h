@@ -9,7 +9,7 @@
 namespace orbv_test {
 
 constexpr char kNull[] = "<null>";  // a path given as a null pointer
-constexpr int32_t kKeep = -99999999;
+constexpr int32_t kKeep = ORBV_OFFSET_UNCHANGED;
 
 inline const char* path_arg(const std::string& path) {
     return path == kNull ? nullptr : path.c_str();

@@ -211,11 +211,11 @@ std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, cons
 // only read.
 TEST(BitExact, FrameConversionEqualsThePlainSequence) {
     cv::RNG rng(11);
-    const int off = kOffsetUnchanged;
+    const std::optional<int32_t> off;
     struct Case {
         int w, strip;
         AVPixelFormat f1, f2;
-        int offsets1[3], offsets2[3];
+        std::optional<int32_t> offsets1[3], offsets2[3];
     };
     for (const Case& c : {
              Case{240, 0, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV420P, {off, off, off}, {off, off, off}},

@@ -5,10 +5,12 @@
 #include <string>
 #include <variant>
 
+#include "orbv.h"
+
 namespace orbv_tool {
 
-// Colour offsets of one lens; -99999999 leaves a plane unchanged.
-constexpr int32_t kKeepPlane = -99999999;
+// Colour offsets of one lens; ORBV_OFFSET_UNCHANGED leaves a plane unchanged.
+constexpr int32_t kKeepPlane = ORBV_OFFSET_UNCHANGED;
 
 struct AnalyzeArgs {
     std::string file;

@@ -3,6 +3,10 @@
 
 #include "options.h"
 
+// The text of a macro's value.
+#define ORBV_TEXT_OF(macro) ORBV_TEXT(macro)
+#define ORBV_TEXT(value) #value
+
 namespace orbv_tool {
 
 // Also the source of the man page (help2man): options are indented and start with a dash.
@@ -43,7 +47,7 @@ const char* usage_text() {
            "      --roll1 DEG, --roll2 DEG\n"
            "                          turn each lens image about its centre (0)\n"
            "      --offsets1 Y,U,V, --offsets2 Y,U,V\n"
-           "                          colour offsets per lens (-99999999: unchanged)\n"
+           "                          colour offsets per lens (" ORBV_TEXT_OF(ORBV_OFFSET_UNCHANGED) ": unchanged)\n"
            "      --start1 S, --start2 S, --end1 S, --end2 S\n"
            "                          trim times in seconds (0 and -1: whole input)\n"
            "      --audio-input 0|1   the sound of LENS1 (0) or of LENS2 (1) (0)\n"
