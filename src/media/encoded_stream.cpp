@@ -63,4 +63,23 @@ int EncodedStream::write_frame(AVFrame* frame, bool* got) {
     return write_packets(false, got);
 }
 
+AVFrame* EncodedStream::writable_frame(int format) {
+    if (!encoder_) return nullptr;
+    const int width = encoder_->width, height = encoder_->height;
+    for (const FramePtr& frame : pool_) {
+        if (frame && frame->buf[0] != nullptr && frame->width == width && frame->height == height &&
+            frame->format == format && av_frame_is_writable(frame.get()))
+            return frame.get();
+    }
+    FramePtr& frame = pool_[pool_next_];
+    pool_next_ = (pool_next_ + 1) % kPoolSize;
+    if (!frame) frame = make_frame();
+    if (!frame) return nullptr;
+    av_frame_unref(frame.get());
+    frame->width = width;
+    frame->height = height;
+    frame->format = format;
+    return av_frame_get_buffer(frame.get(), 0) < 0 ? nullptr : frame.get();
+}
+
 }  // namespace orbv

@@ -32,9 +32,16 @@ class EncodedStream {
     int64_t next_pts() const { return next_pts_; }
     // Frames stamped so far.
     int64_t frames() const { return frames_; }
+    // A frame of the encoder's picture size in `format` for the next picture to be written
+    // into, whose buffers the encoder no longer holds; null when none can be allocated. It
+    // comes from a small pool: a new buffer is taken only when the encoder holds every frame
+    // of the pool, and the encoder keeps its reference to the buffer that frame had.
+    AVFrame* writable_frame(int format);
 
   private:
     int write_packets(bool one, bool* got);
+
+    static constexpr int kPoolSize = 3;
 
     AVFormatContext* container_ = nullptr;  // not owned; the stream belongs to it
     AVStream* stream_ = nullptr;
@@ -44,6 +51,8 @@ class EncodedStream {
     int64_t frame_ticks_ = 0;
     int64_t next_pts_ = 0;
     int64_t frames_ = 0;
+    FramePtr pool_[kPoolSize];
+    int pool_next_ = 0;  // the frame that gets a new buffer next when every one is held
 };
 
 }  // namespace orbv

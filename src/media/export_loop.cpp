@@ -44,10 +44,8 @@ enum class Settled { NeedMore, Ready, RunOut };
 }  // namespace
 
 // One export from set-up to finish. It keeps what lives for the export: the loop state of the
-// two lens inputs, the frame conversion with its canvases, and the picture handed to the
-// encoder. That picture owns its buffers, so the encoder takes a reference instead of a fresh
-// copy per picture: allocating and zeroing tens of megabytes for every picture would cost more
-// than the copy into the kept picture.
+// two lens inputs and the frame conversion with its canvases. The stitch writes each picture
+// straight into a frame of the video stream's pool, which the encoder takes by reference.
 class libavIF::ExportRun {
   public:
     ExportRun(libavIF& media, const char* export_path, ExportParams params,
@@ -106,7 +104,6 @@ class libavIF::ExportRun {
     int64_t expected_ = 0;        // output pictures the windows and durations allow, 0: unknown
     PacketPtr packet_;
     FrameConverter converter_;
-    FramePtr picture_ = make_frame();
 };
 
 int32_t libavIF::write_video(const char* export_path, ExportParams params,
@@ -207,7 +204,7 @@ int32_t libavIF::ExportRun::set_up() {
         lens.next = make_frame();
         if (!lens.shown || !lens.next) return error_.set(AVERROR(ENOMEM));
     }
-    if (!packet_ || !picture_) return error_.set(AVERROR(ENOMEM));
+    if (!packet_) return error_.set(AVERROR(ENOMEM));
     media_.video_frames_ = 0;
     log_message(LOG_TRACE, "[libavIF::write_video] start loop");
     return 0;
@@ -450,41 +447,26 @@ void libavIF::ExportRun::end_pictures() {
     sound_.limit_samples(limit < 0 ? samples : std::min(limit, samples));
 }
 
-// Stitches the pair on screen and encodes it; the output stream stamps it. 0 or a negative
-// code, also left in the error.
+// Stitches the pair on screen into a frame the encoder no longer holds and encodes it; the
+// output stream stamps it. 0 or a negative code, also left in the error.
 int32_t libavIF::ExportRun::convert_frame() {
     bool encoder_failed = false;
     double encoding = 0;
     const Clock::time_point began = Clock::now();
+    EncodedStream& video = output_.video();
+    AVFrame* picture = video.writable_frame(AV_PIX_FMT_YUV420P);
+    if (picture == nullptr) return error_.set(AVERROR(ENOMEM));
     auto encode = [&](AVFrame* stitched) -> int32_t {
-        AVFrame* picture = picture_.get();
-        const AVCodecContext* encoder = output_.video().encoder();
-        // Maps made for another panorama size than the encoder's cannot be encoded.
-        if (stitched->width != encoder->width || stitched->height != encoder->height) {
-            return AVERROR(EINVAL);
-        }
-        int ret = 0;
-        if (picture->width != stitched->width || picture->height != stitched->height ||
-            picture->format != stitched->format || picture->buf[0] == nullptr) {
-            av_frame_unref(picture);
-            picture->width = stitched->width;
-            picture->height = stitched->height;
-            picture->format = stitched->format;
-            ret = av_frame_get_buffer(picture, 0);
-        } else {
-            ret = av_frame_make_writable(picture);  // a new buffer only if the encoder kept it
-        }
-        if (ret >= 0) ret = av_frame_copy(picture, stitched);
-        if (ret < 0) return ret;
         const Clock::time_point start = Clock::now();
         bool got = false;
-        ret = output_.video().write_frame(picture, &got);
+        const int ret = video.write_frame(stitched, &got);
         encoding += seconds_since(start);
         encoder_failed = ret < 0;
         return ret < 0 ? error_.set(ret) : error_.set_code(0);
     };
+    // Maps made for another panorama size than the encoder's do not fit the frame: refused.
     const int32_t result =
-        converter_.convert_frame(in_[0].shown.get(), in_[1].shown.get(), params_, encode);
+        converter_.convert_frame(in_[0].shown.get(), in_[1].shown.get(), params_, encode, picture);
     timings_.encode += encoding;
     timings_.stitch += seconds_since(began) - encoding;
     if (result >= 0) ++media_.video_frames_;

@@ -6,6 +6,7 @@
 #include "stitch/bilinear_remap.h"
 
 extern "C" {
+#include <libavutil/common.h>
 #include <libavutil/error.h>
 }
 
@@ -31,6 +32,23 @@ bool usable_map(const FixedPointMap& map) {
            taps.size() == map.fractions.size() && taps.rows < SHRT_MAX && taps.cols < SHRT_MAX;
 }
 
+// The target's planes as the remap's destinations, or false when the target is not a writable
+// 4:2:0 frame of the maps' size: writing into a frame the encoder still holds would change a
+// picture it has not encoded yet.
+bool target_planes(AVFrame* target, const StitchMaps& maps, cv::Mat out[3]) {
+    const cv::Size luma = maps.map.taps.size(), chroma = maps.map_half.taps.size();
+    if (target->format != AV_PIX_FMT_YUV420P || target->width != luma.width ||
+        target->height != luma.height || AV_CEIL_RSHIFT(luma.width, 1) != chroma.width ||
+        AV_CEIL_RSHIFT(luma.height, 1) != chroma.height || av_frame_is_writable(target) == 0)
+        return false;
+    for (int k = 0; k < 3; ++k) {
+        const cv::Size size = k == 0 ? luma : chroma;
+        if (target->data[k] == nullptr || target->linesize[k] < size.width) return false;
+        out[k] = cv::Mat(size, CV_8UC1, target->data[k], static_cast<size_t>(target->linesize[k]));
+    }
+    return true;
+}
+
 // Copies a plane of `rows` x `cols` bytes into the canvas rows from `first`, through the
 // table when there is one: the deep copy and the colour table in one pass.
 void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& canvas, int first,
@@ -52,14 +70,16 @@ void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& c
 FrameConverter::~FrameConverter() = default;
 
 int32_t FrameConverter::convert_frame(const AVFrame* frame1, const AVFrame* frame2,
-                                      const ExportParams& params, const EncodeStep& encode) {
-    const int32_t result = convert(frame1, frame2, params, encode);
+                                      const ExportParams& params, const EncodeStep& encode,
+                                      AVFrame* target) {
+    const int32_t result = convert(frame1, frame2, params, encode, target);
     errnum = result;
     return result < 0 ? result : 0;
 }
 
 int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
-                                const ExportParams& params, const EncodeStep& encode) {
+                                const ExportParams& params, const EncodeStep& encode,
+                                AVFrame* target) {
     if (frame1 == nullptr || frame2 == nullptr) return AVERROR(EINVAL);
     const AVFrame* lens[2] = {frame1, frame2};
     for (int s = 0; s < 2; ++s) {
@@ -82,6 +102,9 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
             return AVERROR(EINVAL);
         if (lens_rows + (band != nullptr ? band->rows : 0) >= SHRT_MAX) return AVERROR(EINVAL);
     }
+    cv::Mat target_out[3];
+    if (target != nullptr && !target_planes(target, maps, target_out)) return AVERROR(EINVAL);
+    cv::Mat* out = target != nullptr ? target_out : out_;
 
     for (int k = 0; k < 3; ++k) {
         prepare_canvas(k, layout[0].cols[k], layout[0].rows[k] + layout[1].rows[k],
@@ -91,13 +114,14 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
         copy_plane(lens[1]->data[k], lens[1]->linesize[k], layout[1].rows[k], layout[1].cols[k],
                    canvas_[k], layout[0].rows[k], effective_table(params.luts2, k));
     }
-    remap_bilinear(canvas_[0], maps.map, out_[0]);
+    remap_bilinear(canvas_[0], maps.map, out[0]);
     if (canvas_[1].size() == canvas_[2].size() && canvas_[1].step[0] == canvas_[2].step[0]) {
-        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out_[1], out_[2]);
+        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out[1], out[2]);
     } else {
-        remap_bilinear(canvas_[1], maps.map_half, out_[1]);
-        remap_bilinear(canvas_[2], maps.map_half, out_[2]);
+        remap_bilinear(canvas_[1], maps.map_half, out[1]);
+        remap_bilinear(canvas_[2], maps.map_half, out[2]);
     }
+    if (target != nullptr) return encode ? encode(target) : 0;
 
     PlaneSet stitched;
     stitched.planes = {out_[0], out_[1], out_[2]};

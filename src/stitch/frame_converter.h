@@ -21,9 +21,9 @@ namespace orbv {
 // reference.
 class FrameConverter {
   public:
-    // Encodes one output frame and returns 0, 1 or a negative code. The frame borrows the
-    // converter's planes: they stay unchanged until the next conversion, so the step must
-    // copy or encode the picture before it returns. An empty step encodes nothing.
+    // Encodes one output frame and returns 0, 1 or a negative code. Without a target the frame
+    // borrows the converter's planes: they stay unchanged until the next conversion, so the
+    // step must copy or encode the picture before it returns. An empty step encodes nothing.
     using EncodeStep = std::function<int32_t(AVFrame*)>;
 
     FrameConverter() = default;
@@ -34,11 +34,13 @@ class FrameConverter {
     // Converts the pair and encodes it. Returns 0, the encoder step's negative result, or
     // before any encoding
     // AVERROR(EINVAL) when a lens frame does not split into three 4:2:0 planes, the planes
-    // do not stack (different widths, a side of 32767 or more) or the maps are missing, and
+    // do not stack (different widths, a side of 32767 or more), the maps are missing or do not
+    // fit the target, and
     // AVERROR(ENOMEM) when a frame cannot be allocated. errnum receives the result. The two
-    // input frames are only read.
+    // input frames are only read. A target, a writable 4:2:0 frame of the maps' size, receives
+    // the stitched picture and goes to the step; without one the converter's own planes do.
     int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
-                          const EncodeStep& encode);
+                          const EncodeStep& encode, AVFrame* target = nullptr);
 
     int32_t errnum = 0;  // the last call's result (the encoder step's, or the own code)
 
@@ -49,7 +51,7 @@ class FrameConverter {
 
   private:
     int32_t convert(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
-                    const EncodeStep& encode);
+                    const EncodeStep& encode, AVFrame* target);
     void prepare_canvas(int plane, int width, int lens_rows, const cv::Mat* band);
 
     cv::Mat canvas_[3];
