@@ -111,7 +111,7 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
-    progress.announce(media.input(1).video_frame_count());
+    progress.announce(media.export_frames(orbv::TimeWindow(), orbv::TimeWindow()));
     if (media.write_video(out, params, progress) != 0) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();

@@ -125,11 +125,6 @@ AVRational InputSlot::video_time_base() const {
     return stream ? stream->time_base : AVRational{0, 1};
 }
 
-int64_t InputSlot::video_frame_count() const {
-    const AVStream* stream = video_stream();
-    return stream ? stream->nb_frames : 0;
-}
-
 int InputSlot::read_packet(AVPacket* packet) {
     if (!container_) return AVERROR(EINVAL);
     const int ret = av_read_frame(container_.get(), packet);

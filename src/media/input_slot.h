@@ -44,7 +44,6 @@ class InputSlot {
     // frame count in the container.
     bool still() const { return still_; }
     AVRational video_time_base() const;  // {0, 1} when not open
-    int64_t video_frame_count() const;   // the container's count, 0 when not open
     // Seconds of the video stream's first picture on its clock (0 when it states none): the
     // export's times count from it, so an edit list or an offset start moves nothing.
     double picture_origin() const;
