@@ -23,9 +23,10 @@
 #include <vector>
 
 #include "api/host_progress.h"
+#include "media/export_params.h"
 #include "media/libav_if.h"
+#include "media/panorama_export.h"
 #include "sample_shot.h"
-#include "stitch/export_params.h"
 
 extern char** environ;
 
@@ -103,19 +104,22 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     orbv::ExportParams params;
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
-    params.lens_radius = kRadius;
-    params.luts1 = params.luts2 = orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
+    params.stitch.lens_radius = kRadius;
+    params.stitch.luts1 = params.stitch.luts2 =
+        orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
     const auto maps_began = std::chrono::steady_clock::now();
-    params.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0,
-                                          params.rotation);
+    params.stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius,
+                                                 0, params.stitch.rotation);
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
+    orbv::PanoramaExport panorama(media.take_input(0), media.take_input(1), params);
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
-    progress.announce(media.export_frames(orbv::TimeWindow(), orbv::TimeWindow()));
-    if (media.write_video(out, params, progress) != 0) return 1;
+    progress.announce(panorama.frames());
+    const orbv::JobOutcome outcome = panorama.write_video(out, progress);
+    if (outcome.result != 0) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    const orbv::ExportTimings& t = media.export_timings();
+    const orbv::JobTimings& t = outcome.timings;
     std::printf("%f %f %f %f %f %f\n", t.decode, t.stitch, t.encode, maps, t.total, total);
     return 0;
 }

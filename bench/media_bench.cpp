@@ -13,6 +13,7 @@
 #include "api/host_progress.h"
 #include "bench_dir.h"
 #include "media/libav_if.h"
+#include "media/sound_extraction.h"
 #include "quiet_stderr.h"
 #include "sample_shot.h"
 
@@ -83,8 +84,14 @@ void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
         orbv::AudioProgress progress(nullptr, nullptr, movie.c_str(), out.c_str());
-        if (media.open_input(0) != 0 || media.write_audio(out.c_str(), 0, progress) != 0) {
+        if (media.open_input(0) != 0) {
             state.SkipWithError(media.errstr());
+            break;
+        }
+        const orbv::JobOutcome outcome =
+            orbv::SoundExtraction(media.take_input(0)).write_audio(out.c_str(), 0, progress);
+        if (outcome.result != 0) {
+            state.SkipWithError(outcome.error.text());
             break;
         }
     }

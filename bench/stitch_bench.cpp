@@ -8,10 +8,10 @@
 #include <opencv2/imgproc.hpp>
 #include <string>
 
-#include "stitch/export_params.h"
-#include "stitch/frame_converter.h"
-#include "stitch/frame_planes.h"
+#include "media/frame_converter.h"
+#include "media/frame_planes.h"
 #include "stitch/seam_band.h"
+#include "stitch/stitch_setup.h"
 
 namespace orbv {
 namespace {
@@ -101,8 +101,8 @@ const StitchMaps& shared_maps(bool band) {
 
 // Variants: 0 movie pair (4:2:0) without colour tables, 1 with colour offsets, 2 JPEG still
 // pair (4:2:2, converted first), 3 movie pair with a seam band.
-ExportParams export_params(int variant) {
-    ExportParams params;
+StitchSetup export_params(int variant) {
+    StitchSetup params;
     params.maps = shared_maps(variant == 3);
     params.luts1 = params.luts2 = make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
     if (variant == 1) {
@@ -124,7 +124,7 @@ void BM_ConvertFrame(benchmark::State& state) {
     const int variant = static_cast<int>(state.range(0));
     const AVPixelFormat format = variant == 2 ? AV_PIX_FMT_YUVJ422P : AV_PIX_FMT_YUV420P;
     const FramePtr f1 = lens_frame(format, 1), f2 = lens_frame(format, 2);
-    const ExportParams params = export_params(variant);
+    const StitchSetup params = export_params(variant);
     FrameConverter converter;
     if (converter.convert_frame(f1.get(), f2.get(), params, nullptr) != 0) {
         state.SkipWithError("conversion failed");
@@ -150,7 +150,7 @@ BENCHMARK(BM_ConvertFrame)
 // (multi-threaded) remap.
 void BM_ConvertFramePlain(benchmark::State& state) {
     const FramePtr f1 = lens_frame(AV_PIX_FMT_YUV420P, 1), f2 = lens_frame(AV_PIX_FMT_YUV420P, 2);
-    const ExportParams params = export_params(0);
+    const StitchSetup params = export_params(0);
     for (auto _ : state) {
         const PlaneSet one = frame_to_planes(f1.get()), two = frame_to_planes(f2.get());
         PlaneSet out;

@@ -24,6 +24,7 @@
 
 #include "bench_dir.h"
 #include "media/libav_if.h"
+#include "media/thumbnail_job.h"
 #include "orbv.h"
 #include "quiet_stderr.h"
 #include "sample_shot.h"
@@ -129,10 +130,15 @@ void BM_StillThumbnailDecode3888(benchmark::State& state) {
     QuietStderr quiet;
     for (auto _ : state) {
         orbv::libavIF media(still.c_str());
-        if (media.open_input(0) != 0 ||
-            media.write_thumbnail(out.c_str(), static_cast<int32_t>(state.range(0)), 1, decode) !=
-                0) {
+        if (media.open_input(0) != 0) {
             state.SkipWithError(media.errstr());
+            break;
+        }
+        const orbv::JobOutcome outcome =
+            orbv::ThumbnailJob(media.take_input(0))
+                .write_thumbnail(out.c_str(), static_cast<int32_t>(state.range(0)), 1, decode);
+        if (outcome.result != 0) {
+            state.SkipWithError(outcome.error.text());
             break;
         }
     }
@@ -156,8 +162,14 @@ void BM_MovieThumbnailThreads(benchmark::State& state) {
     for (auto _ : state) {
         orbv::libavIF media(movie.c_str());
         media.set_decoder_threads(static_cast<int32_t>(state.range(2)));
-        if (media.open_input(0) != 0 || media.write_thumbnail(out.c_str(), 320, 1) != 0) {
+        if (media.open_input(0) != 0) {
             state.SkipWithError(media.errstr());
+            break;
+        }
+        const orbv::JobOutcome outcome =
+            orbv::ThumbnailJob(media.take_input(0)).write_thumbnail(out.c_str(), 320, 1);
+        if (outcome.result != 0) {
+            state.SkipWithError(outcome.error.text());
             break;
         }
     }

@@ -4,6 +4,7 @@
 #include "api/front_end.h"
 #include "api/host_progress.h"
 #include "media/libav_if.h"
+#include "media/sound_extraction.h"
 #include "orbv.h"
 #include "util/error.h"
 #include "util/file_system.h"
@@ -42,19 +43,20 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
         log_message(LOG_TRACE, "[libavIF::write_audio] begin %s %s %d", or_null(audio_path),
                     or_null(cancel_path), bit_rate);
         AudioProgress progress(callback, cancel_path, movie_path, audio_path);
-        if (media.write_audio(audio_path, bit_rate, progress) == 0) {
+        const JobOutcome outcome =
+            SoundExtraction(media.take_input(0)).write_audio(audio_path, bit_rate, progress);
+        if (outcome.result == 0) {
             *document = audio_result_json(movie_path, audio_path);
-            media.close_input();
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
             return 0;
         }
-        *canceled = media.cancelled() ? 1 : 0;
-        *document = media.cancelled()
-                        ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled,
-                                           media.errstr(), -1)
-                        : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed,
-                                           media.errstr(), media.errnum());
-        media.close_input();
+        *canceled = outcome.cancelled ? 1 : 0;
+        const MediaError& error = outcome.error;
+        *document =
+            outcome.cancelled
+                ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, error.text(), -1)
+                : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, error.text(),
+                                   error.code());
         return -1;
     } catch (const Error& e) {
         *document = audio_error_json(movie_path, audio_path, errors::kAudioUnknown, e.what(), -1);

@@ -36,8 +36,8 @@ void correct_rolls(int32_t orientation1, int32_t orientation2, Rotation* rotatio
                 return 0.0;
         }
     };
-    (*rotation)[0] -= turn(orientation1);
-    (*rotation)[1] += turn(orientation2);
+    rotation->lens1_roll -= turn(orientation1);
+    rotation->lens2_roll += turn(orientation2);
 }
 
 }  // namespace orbv

@@ -13,6 +13,7 @@ extern "C" {
 #include "api/host_progress.h"
 #include "media/image_planes.h"
 #include "media/libav_if.h"
+#include "media/panorama_export.h"
 #include "media/panorama_size.h"
 #include "metadata/jpeg_file.h"
 #include "metadata/mov_file.h"
@@ -84,9 +85,9 @@ int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
 // seam band and the remap tables, all in the record.
 int32_t prepare_projection(ExportJob& job, const char* band_image_path, const AnalysisInfo& info1,
                            const AnalysisInfo& info2, ExportParams* params) {
-    correct_rolls(info1.orientation, info2.orientation, &params->rotation);
-    params->lens_radius = lens_radius_for(info1.width);
-    if (params->lens_radius == 0.0) {
+    correct_rolls(info1.orientation, info2.orientation, &params->stitch.rotation);
+    params->stitch.lens_radius = lens_radius_for(info1.width);
+    if (params->stitch.lens_radius == 0.0) {
         char width_text[255];
         std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
         return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
@@ -99,15 +100,16 @@ int32_t prepare_projection(ExportJob& job, const char* band_image_path, const An
         return job.fail(errors::kExportSizeUnsupported, limit.c_str(), -1, -1);
     }
     if (band_image_path != nullptr) {
-        params->band = load_seam_band(band_image_path, info1.width);
-        params->band_rows = params->band.planes.empty() ? 0 : params->band.planes[0].rows;
+        params->stitch.band = load_seam_band(band_image_path, info1.width);
+        params->stitch.band_rows =
+            params->stitch.band.planes.empty() ? 0 : params->stitch.band.planes[0].rows;
     } else {
-        params->band = PlaneSet();
-        params->band_rows = 0;
+        params->stitch.band = PlaneSet();
+        params->stitch.band_rows = 0;
     }
-    params->maps = build_stitch_maps(cv::Size(params->output_width, params->output_height),
-                                     cv::Size(info1.width, info1.height), params->lens_radius,
-                                     params->band_rows, params->rotation);
+    params->stitch.maps = build_stitch_maps(
+        cv::Size(params->output_width, params->output_height), cv::Size(info1.width, info1.height),
+        params->stitch.lens_radius, params->stitch.band_rows, params->stitch.rotation);
     return 0;
 }
 
@@ -125,8 +127,8 @@ int32_t check_window(ExportJob& job, const InputSlot& input, const TimeWindow& w
     return job.fail(code, text, -1, -1);
 }
 
-// Opens both inputs, checks the windows, announces the frames to export and runs the frame
-// loop; *count receives the announced count. The inputs are closed on return.
+// Opens both inputs, checks the windows, announces the frames to export and runs the export
+// job, which takes the inputs over; *count receives the announced count.
 int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback callback,
                        const ExportParams& params, int32_t* canceled, int64_t* count) {
     libavIF media(job.movie_path1, job.movie_path2);
@@ -139,28 +141,27 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         media.close_input();
         return -1;
     }
-    *count = media.export_frames(params.window1, params.window2);
+    PanoramaExport panorama(media.take_input(0), media.take_input(1), params);
+    *count = panorama.frames();
     ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
                             job.export_path);
     progress.announce(*count);
 
-    if (media.write_video(job.export_path, params, progress) != 0) {
-        *canceled = media.cancelled() ? 1 : 0;
+    const JobOutcome outcome = panorama.write_video(job.export_path, progress);
+    if (outcome.result != 0) {
+        *canceled = outcome.cancelled ? 1 : 0;
         const ErrorCode code =
-            media.cancelled() ? errors::kExportCanceled : errors::kExportWriteFailed;
-        const int32_t api_errnum = media.cancelled() ? -1 : media.errnum();
-        media.close_input();
-        return job.fail(code, media.errstr(), api_errnum, -1);
+            outcome.cancelled ? errors::kExportCanceled : errors::kExportWriteFailed;
+        const int32_t api_errnum = outcome.cancelled ? -1 : outcome.error.code();
+        return job.fail(code, outcome.error.text(), api_errnum, -1);
     }
     // Inputs that end before their first pair give a panorama without a single picture.
-    if (media.video_frames() == 0) {
-        media.close_input();
+    if (outcome.pictures == 0) {
         MediaError none;
-        none.set(AVERROR_EOF);
+        none.fail(AVERROR_EOF);
         log_message(LOG_ERROR, "[_ORBV_export] no picture pair in the inputs");
         return job.fail(errors::kExportWriteFailed, none.text(), none.code(), -1);
     }
-    media.close_input();
     return 0;
 }
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "api/documents.h"
+#include "media/export_params.h"
 #include "orbv.h"
-#include "stitch/export_params.h"
 
 namespace orbv {
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "media/thumbnail_job.h"
 #include "util/error.h"
 #include "util/log.h"
 
@@ -66,28 +67,30 @@ AnalysisInfo analysis_info(const ExifInfo& exif, const libavIF& media, bool is_t
     return info;
 }
 
-// Ends an analysis whose media step failed: the document carries the layer's error, the input
-// is closed, and "<context> errnum:%d error:%s:" is logged. Returns -1.
-int32_t fail_media_step(const char* path, ErrorCode code, libavIF& media,
+// Ends an analysis whose media step failed: the document carries the layer's error, and
+// "<context> errnum:%d error:%s:" is logged. Returns -1.
+int32_t fail_media_step(const char* path, ErrorCode code, const MediaError& error,
                         const std::string& context, Document* document) {
     // The layer's text may carry a path (the thumbnail's): the document and the log line show
     // it escaped.
-    const std::string text = json_escape(media.errstr());
-    *document = movie_error_json(path, code.errstr, text.c_str(), code.errnum, media.errnum());
-    media.close_input();
-    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context.c_str(), media.errnum(), text.c_str());
+    const std::string text = json_escape(error.text());
+    *document = movie_error_json(path, code.errstr, text.c_str(), code.errnum, error.code());
+    log_message(LOG_ERROR, "%s errnum:%d error:%s:", context.c_str(), error.code(), text.c_str());
     return -1;
 }
 
 // Writes the thumbnail when a path is given and the file is a target or the host asks for it
-// anyway. 0 with *created set, or -1 as fail_media_step with "<tag> write_tuhmbnail error".
+// anyway; the thumbnail job takes the input over. 0 with *created set, or -1 as
+// fail_media_step with "<tag> write_tuhmbnail error".
 int32_t thumbnail_step(const AnalysisFormat& format, const AnalysisRequest& request, bool is_target,
                        int32_t orientation, libavIF& media, bool* created, Document* document) {
     *created = false;
     if (request.thumbnail_path == nullptr || (request.write_flag == 0 && !is_target)) return 0;
-    if (media.write_thumbnail(request.thumbnail_path, static_cast<int32_t>(request.thumbnail_width),
-                              orientation) != 0) {
-        return fail_media_step(request.path, errors::kThumbnailWriteFailed, media,
+    ThumbnailJob thumbnail(media.take_input(0));
+    const JobOutcome outcome = thumbnail.write_thumbnail(
+        request.thumbnail_path, static_cast<int32_t>(request.thumbnail_width), orientation);
+    if (outcome.result != 0) {
+        return fail_media_step(request.path, errors::kThumbnailWriteFailed, outcome.error,
                                std::string(format.tag()) + " write_tuhmbnail error", document);
     }
     *created = true;
@@ -106,9 +109,12 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     const int32_t opened = media.open_input(0);
     format.after_open(media, opened, request, metadata, &is_target);
     if (opened != 0) {
-        return fail_media_step(request.path, errors::kAnalysisOpenFailed, media,
+        media.close_input();
+        return fail_media_step(request.path, errors::kAnalysisOpenFailed, media.error(),
                                std::string(format.tag()) + " open_inputfile error", document);
     }
+    // The record is taken before the thumbnail job takes the input over.
+    const AnalysisInfo found = analysis_info(metadata.exif, media, is_target, format.is_still());
     bool created_thumbnail = false;
     if (thumbnail_step(format, request, is_target, metadata.exif.orientation, media,
                        &created_thumbnail, document) != 0) {
@@ -117,7 +123,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     *document = analysis_json(
         request.path, request.thumbnail_path,
         analysis_fields(metadata, media, is_target, created_thumbnail, format.type()));
-    *info = analysis_info(metadata.exif, media, is_target, format.is_still());
+    *info = found;
     media.close_input();
     return 0;
 }

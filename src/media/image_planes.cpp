@@ -2,8 +2,8 @@
 
 #include <climits>
 
+#include "media/frame_planes.h"
 #include "media/libav_if.h"
-#include "stitch/frame_planes.h"
 #include "stitch/seam_band.h"
 
 namespace orbv {

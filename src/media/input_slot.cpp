@@ -50,8 +50,8 @@ int stamped(AVFrame* frame) {
 int32_t InputSlot::open_container(const char* path, MediaError& error) {
     close();
     AVFormatContext* raw = nullptr;
-    const int ret = error.set_code(avformat_open_input(&raw, path, nullptr, nullptr));
-    if (ret < 0) return error.set(ret);
+    const int ret = avformat_open_input(&raw, path, nullptr, nullptr);
+    if (ret < 0) return error.fail(ret);
     container_.reset(raw);
     return 0;
 }
@@ -61,14 +61,15 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
         close();
         return code;
     };
+    // The fixed messages come with no code of FFmpeg's: the record's code stays 0.
     auto fail_message = [&](const char* message) {
-        error.set_message("%s", message);
+        error.fail(0, "%s", message);
         return fail(AVERROR_EXIT);
     };
     AVFormatContext* fmt = container_.get();
-    if (fmt == nullptr) return error.set(AVERROR(EINVAL));
-    const int found = error.set_code(avformat_find_stream_info(fmt, nullptr));
-    if (found < 0) return fail(error.set(found));
+    if (fmt == nullptr) return error.fail(AVERROR(EINVAL));
+    const int found = avformat_find_stream_info(fmt, nullptr);
+    if (found < 0) return fail(error.fail(found));
 
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) return fail_message("Not Found Video Stream");
@@ -82,19 +83,19 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
     if (video_codec == nullptr) return fail_message("Not Found Video Codec");
     if (threads == kFirstPictureThreads) threads = vst->codecpar->video_delay > 0 ? 0 : 1;
     CodecContextPtr vctx;
-    int ret = error.set_code(open_decoder(video_codec, vst, threads, 0, &vctx));
-    if (ret < 0) return fail(error.set(ret));
+    int ret = open_decoder(video_codec, vst, threads, 0, &vctx);
+    if (ret < 0) return fail(error.fail(ret));
     // FFmpeg's image demuxer takes any file named like a picture and reports a stream whose
     // size it could not find; such a stream holds no picture to work with.
-    if (vctx->width <= 0 || vctx->height <= 0) return fail(error.set(AVERROR_INVALIDDATA));
+    if (vctx->width <= 0 || vctx->height <= 0) return fail(error.fail(AVERROR_INVALIDDATA));
 
     CodecContextPtr actx;
     if (audio >= 0) {
         const AVStream* ast = fmt->streams[audio];
         const AVCodec* audio_codec = avcodec_find_decoder(ast->codecpar->codec_id);
-        if (audio_codec == nullptr) return fail(error.set(AVERROR_DECODER_NOT_FOUND));
-        ret = error.set_code(open_decoder(audio_codec, ast, 1, 0, &actx));
-        if (ret < 0) return fail(error.set(ret));
+        if (audio_codec == nullptr) return fail(error.fail(AVERROR_DECODER_NOT_FOUND));
+        ret = open_decoder(audio_codec, ast, 1, 0, &actx);
+        if (ret < 0) return fail(error.fail(ret));
     }
 
     video_ = VideoDecoder(std::move(vctx));

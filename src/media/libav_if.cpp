@@ -1,4 +1,4 @@
-// The media interface object: construction, the inputs and the facts they give.
+// The media interface object: the inputs of a call and the facts they give.
 #include "media/libav_if.h"
 
 #include "media/video_length.h"
@@ -9,15 +9,9 @@ libavIF::libavIF(const char* path1) : path1_(path1), path2_(nullptr) {}
 
 libavIF::libavIF(const char* path1, const char* path2) : path1_(path1), path2_(path2) {}
 
-libavIF::~libavIF() {
-    close_input();
-    // The writers close their output on every return; this only guards an early leave.
-    close_output();
-}
-
 int32_t libavIF::open_input(int32_t slot) {
     const char* path = slot == 0 ? path1_ : path2_;
-    if (path == nullptr) return error_.set(AVERROR(EINVAL));
+    if (path == nullptr) return error_.fail(AVERROR(EINVAL));
     InputSlot opened;
     int32_t ret = opened.open_container(path, error_);
     if (ret < 0) return ret;
@@ -44,7 +38,7 @@ int32_t libavIF::open_input(int32_t slot) {
         nb_frames_ = length.frames;
     }
     if (const AVStream* audio = opened.audio_stream()) audio_codec_id_ = audio->codecpar->codec_id;
-    input(slot) = std::move(opened);
+    slots_[slot == 0 ? 0 : 1] = std::move(opened);
     return 0;
 }
 
@@ -54,25 +48,13 @@ void libavIF::close_input() {
 
 int32_t libavIF::read_video_frame(AVFrame** frame) {
     *frame = av_frame_alloc();
-    if (*frame == nullptr) return error_.set(AVERROR(ENOMEM));
+    if (*frame == nullptr) return error_.fail(AVERROR(ENOMEM));
     InputSlot& slot = slots_[0];
     const int got = slot.next_picture(*frame);
-    if (got >= 0) return error_.set_code(0);
-    error_.set(got);
+    if (got >= 0) return 0;
     // A failure of the decoder's last pictures at the end of the file leaves an empty frame.
-    return slot.read_to_end() ? 0 : got;
-}
-
-int libavIF::video_source(int32_t source_choice) const {
-    if (source_choice == 0) return 0;
-    if (!slots_[0].is_open()) return 1;
-    if (!slots_[1].is_open()) return 0;
-    return slots_[0].container()->duration > slots_[1].container()->duration ? 0 : 1;
-}
-
-void libavIF::close_output() {
-    output_.close();
-    sound_.reset();
+    if (slot.read_to_end()) return 0;
+    return error_.fail(got);
 }
 
 }  // namespace orbv

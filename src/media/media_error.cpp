@@ -9,7 +9,9 @@ extern "C" {
 
 namespace orbv {
 
-int32_t MediaError::set(int32_t code) {
+int32_t MediaError::fail(int32_t code) {
+    if (failed_) return code;
+    failed_ = true;
     code_ = code;
     if (av_strerror(code, text_, sizeof(text_)) < 0) {
         std::snprintf(text_, sizeof(text_), "Error number %d occurred", code);
@@ -17,11 +19,22 @@ int32_t MediaError::set(int32_t code) {
     return code;
 }
 
-void MediaError::set_message(const char* format, ...) {
+int32_t MediaError::fail(int32_t code, const char* format, ...) {
+    if (failed_) return code;
+    failed_ = true;
+    code_ = code;
     va_list args;
     va_start(args, format);
     std::vsnprintf(text_, sizeof(text_), format, args);
     va_end(args);
+    return code;
+}
+
+int32_t MediaError::cancel() {
+    if (failed_) return AVERROR_EXIT;
+    failed_ = true;
+    code_ = AVERROR_EXIT;
+    return code_;
 }
 
 }  // namespace orbv

@@ -4,26 +4,26 @@
 
 namespace orbv {
 
-// The last error of a media job: a code (an FFmpeg AVERROR value, AVERROR_EXIT for the layer's
-// own fixed failures and for a cancel, 0 when there is none) and its text, at most 254
-// characters. The parts of the media object write into one record; its owner reads it.
+// The failure a media job ends with: a code (an FFmpeg AVERROR value, AVERROR_EXIT for the
+// layer's own fixed failures and for a cancel, 0 when there is none) and its text, at most 254
+// characters. The step that fails writes it, once; the steps above it only pass the code on.
+// The first failure is the one reported: what fails after it is a consequence.
 class MediaError {
   public:
     int32_t code() const { return code_; }
     const char* text() const { return text_; }
+    bool failed() const { return failed_; }
 
-    // The code and FFmpeg's text for it; returns the code.
-    int32_t set(int32_t code);
-    // The code alone, the text stays; returns the code.
-    int32_t set_code(int32_t code) {
-        code_ = code;
-        return code;
-    }
-    // The text alone, formatted and cut; the code stays.
-    void set_message(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Records `code` with FFmpeg's text for it; returns the code.
+    int32_t fail(int32_t code);
+    // Records `code` with the layer's own text, formatted and cut; returns the code.
+    int32_t fail(int32_t code, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // A cancel: AVERROR_EXIT, with the text as it stands (a cancel is no failure to describe).
+    int32_t cancel();
 
   private:
     int32_t code_ = 0;
+    bool failed_ = false;
     char text_[255] = {};
 };
 

@@ -71,16 +71,14 @@ int32_t OutputFile::new_stream(AVCodecID codec_id, const char* no_encoder, NewSt
                                MediaError& error) {
     out->codec = avcodec_find_encoder(codec_id);
     if (out->codec == nullptr) {
-        error.set_message("%s", no_encoder);
-        return AVERROR_EXIT;
+        return error.fail(AVERROR_EXIT, "%s", no_encoder);
     }
     out->stream = avformat_new_stream(container_.get(), nullptr);
     if (out->stream == nullptr) {
-        error.set_message("Could not allocate stream\n");
-        return AVERROR_EXIT;
+        return error.fail(AVERROR_EXIT, "Could not allocate stream\n");
     }
     out->encoder.reset(avcodec_alloc_context3(out->codec));
-    if (!out->encoder) return error.set(AVERROR(ENOMEM));
+    if (!out->encoder) return error.fail(AVERROR(ENOMEM));
     out->stream->id = static_cast<int>(container_->nb_streams) - 1;
     return 0;
 }
@@ -90,7 +88,7 @@ int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream
     int ret = avcodec_open2(made->encoder.get(), made->codec, nullptr);
     if (ret >= 0)
         ret = avcodec_parameters_from_context(made->stream->codecpar, made->encoder.get());
-    if (ret < 0) return error.set(ret);
+    if (ret < 0) return error.fail(ret);
     *into = EncodedStream(container_.get(), made->stream, std::move(made->encoder), interleaved);
     return 0;
 }
@@ -100,7 +98,7 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
                                      const FrameClock& clock, MediaError& error) {
     if (!container_ || source_stream == nullptr || source == nullptr || source->width <= 0 ||
         source->height <= 0) {
-        return error.set(AVERROR(EINVAL));
+        return error.fail(AVERROR(EINVAL));
     }
     NewStream made;
     const int32_t ret =
@@ -110,7 +108,7 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
     enc->width = width;
     enc->height = height;
     const bool h264 = codec_id == AV_CODEC_ID_H264;
-    if (h264 && !clock) return error.set(AVERROR(EINVAL));
+    if (h264 && !clock) return error.fail(AVERROR(EINVAL));
     set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, clock);
     if (h264) made.stream->time_base = clock.time_base;
     if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -121,7 +119,7 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
 
 int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
                                      MediaError& error) {
-    if (!container_ || source == nullptr) return error.set(AVERROR(EINVAL));
+    if (!container_ || source == nullptr) return error.fail(AVERROR(EINVAL));
     const AVCodecID codec_id = sound_codec_for(container_.get());
     NewStream made;
     int32_t ret = new_stream(codec_id, "Colud not find encoder", &made, error);
@@ -133,7 +131,7 @@ int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* sou
     enc->bit_rate = sound_bit_rate(codec_id, bit_rate, source->bit_rate);
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
-    if (ret < 0) return error.set(ret);
+    if (ret < 0) return error.fail(ret);
     made.stream->time_base = AVRational{1, source->sample_rate};
     enc->time_base = made.stream->time_base;
     // PCM packets go out as they come; a compressing encoder's first packets start before 0

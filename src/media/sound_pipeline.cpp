@@ -33,20 +33,18 @@ struct SampleBuffers {
 
 }  // namespace
 
-int32_t SoundPipeline::out_of_memory(const char* message) {
-    error_.set_message("%s", message);
-    return error_.set_code(AVERROR(ENOMEM));
+int32_t SoundPipeline::out_of_memory(const SoundEnds& ends, const char* message) {
+    return ends.error.fail(AVERROR(ENOMEM), "%s", message);
 }
 
-int32_t SoundPipeline::init_swr_context(AVCodecContext* decoder, const AVStream* stream,
-                                        EncodedStream* out) {
+int32_t SoundPipeline::init_swr_context(const SoundEnds& ends, const AVStream* stream) {
     reset();
-    if (decoder == nullptr || stream == nullptr || out == nullptr || !*out) {
-        return error_.set(AVERROR(EINVAL));
-    }
-    const AVCodecContext* enc = out->encoder();
+    const AVCodecContext* decoder = ends.decoder;
+    if (decoder == nullptr || stream == nullptr || !ends.out)
+        return ends.error.fail(AVERROR(EINVAL));
+    const AVCodecContext* enc = ends.out.encoder();
     swr_.reset(swr_alloc());
-    if (!swr_) return error_.set(AVERROR(ENOMEM));
+    if (!swr_) return ends.error.fail(AVERROR(ENOMEM));
     SwrContext* swr = swr_.get();
     // Only the channel counts matter: the layouts are FFmpeg's defaults for those counts.
     AVChannelLayout in_layout;
@@ -61,56 +59,55 @@ int32_t SoundPipeline::init_swr_context(AVCodecContext* decoder, const AVStream*
     av_opt_set_sample_fmt(swr, "out_sample_fmt", enc->sample_fmt, 0);
     av_channel_layout_uninit(&in_layout);
     av_channel_layout_uninit(&out_layout);
-    const int ret = error_.set_code(swr_init(swr));
-    if (ret < 0) return error_.set(ret);
-    decoder_ = decoder;
-    stream_ = stream;
-    out_ = out;
+    const int ret = swr_init(swr);
+    if (ret < 0) return ends.error.fail(ret);
+    time_base_ = stream->time_base;
+    connected_ = true;
     in_channels_ = decoder->ch_layout.nb_channels;
     in_format_ = decoder->sample_fmt;
     return 0;
 }
 
-int32_t SoundPipeline::init_audio_fifo() {
-    if (out_ == nullptr) return error_.set(AVERROR(EINVAL));
-    const AVCodecContext* enc = out_->encoder();
+int32_t SoundPipeline::init_audio_fifo(const SoundEnds& ends) {
+    if (!connected_) return ends.error.fail(AVERROR(EINVAL));
+    const AVCodecContext* enc = ends.out.encoder();
     fifo_.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1));
-    if (!fifo_) return out_of_memory("Colud Not allocate Audio Fifo");
+    if (!fifo_) return out_of_memory(ends, "Colud Not allocate Audio Fifo");
     return 0;
 }
 
-int64_t SoundPipeline::stored() const {
-    return (out_ != nullptr ? out_->next_pts() : 0) + fifo_size();
+int64_t SoundPipeline::stored(const SoundEnds& ends) const {
+    return (connected_ ? ends.out.next_pts() : 0) + fifo_size();
 }
 
-int64_t SoundPipeline::gap_before(const AVFrame* decoded) const {
+int64_t SoundPipeline::gap_before(const SoundEnds& ends, const AVFrame* decoded) const {
     if (!placed_ || decoded->pts == AV_NOPTS_VALUE) return 0;
-    const int rate = decoder_->sample_rate;
-    const double t = av_q2d(stream_->time_base) * static_cast<double>(decoded->pts) - zero_;
-    const int64_t gap = std::llround(t * rate) - stored();
+    const int rate = ends.decoder->sample_rate;
+    const double t = av_q2d(time_base_) * static_cast<double>(decoded->pts) - zero_;
+    const int64_t gap = std::llround(t * rate) - stored(ends);
     // Timestamps rounded by the container leave small steps: they are no gap.
-    const bool at_start = stored() == 0 && gap < 0;
+    const bool at_start = stored(ends) == 0 && gap < 0;
     return (at_start || std::llabs(gap) > rate / 100) ? gap : 0;
 }
 
-int32_t SoundPipeline::store(AVFrame* decoded, int32_t* past_end) {
+int32_t SoundPipeline::store(const SoundEnds& ends, AVFrame* decoded, int32_t* past_end) {
     if (*past_end) *past_end = 0;
     decoded->pts = decoded->best_effort_timestamp;
     if (decoded->ch_layout.nb_channels != in_channels_ || decoded->format != in_format_) {
-        return error_.set(AVERROR_INPUT_CHANGED);
+        return ends.error.fail(AVERROR_INPUT_CHANGED);
     }
-    const int64_t gap = gap_before(decoded);
+    const int64_t gap = gap_before(ends, decoded);
     if (gap > 0) {
-        const int32_t ret = append_silence(gap, past_end);
+        const int32_t ret = append_silence(ends, gap, past_end);
         if (ret < 0 || *past_end) return ret;
     }
     if (-gap >= decoded->nb_samples) return 0;
-    return convert_into_fifo(decoded, gap < 0 ? -gap : 0, past_end);
+    return convert_into_fifo(ends, decoded, gap < 0 ? -gap : 0, past_end);
 }
 
-int32_t SoundPipeline::append(uint8_t** data, int count, int32_t* past_end) {
+int32_t SoundPipeline::append(const SoundEnds& ends, uint8_t** data, int count, int32_t* past_end) {
     if (sample_limit_ >= 0) {
-        const int64_t room = sample_limit_ - stored();
+        const int64_t room = sample_limit_ - stored(ends);
         if (room <= count) {
             *past_end = 1;
             count = static_cast<int>(std::max<int64_t>(room, 0));
@@ -119,39 +116,41 @@ int32_t SoundPipeline::append(uint8_t** data, int count, int32_t* past_end) {
     }
     int ret = av_audio_fifo_realloc(fifo_.get(), fifo_size() + count);
     if (ret >= 0) ret = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(data), count);
-    return ret < 0 ? error_.set(ret) : 0;
+    return ret < 0 ? ends.error.fail(ret) : 0;
 }
 
-int32_t SoundPipeline::append_silence(int64_t count, int32_t* past_end) {
-    const AVCodecContext* enc = out_->encoder();
+int32_t SoundPipeline::append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end) {
+    const AVCodecContext* enc = ends.out.encoder();
     const int channels = enc->ch_layout.nb_channels;
     const int chunk = static_cast<int>(std::min<int64_t>(count, enc->sample_rate));
     SampleBuffers buffers;
     buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
-    if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
+    if (buffers.data == nullptr) return out_of_memory(ends, "Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, chunk, enc->sample_fmt, 0);
-    if (ret < 0) return error_.set(ret);
+    if (ret < 0) return ends.error.fail(ret);
     av_samples_set_silence(buffers.data, 0, chunk, channels, enc->sample_fmt);
     for (int64_t left = count; left > 0 && !*past_end; left -= chunk) {
-        ret = append(buffers.data, static_cast<int>(std::min<int64_t>(left, chunk)), past_end);
+        ret =
+            append(ends, buffers.data, static_cast<int>(std::min<int64_t>(left, chunk)), past_end);
         if (ret < 0) return ret;
     }
     return 0;
 }
 
-int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int64_t skip, int32_t* past_end) {
-    const AVCodecContext* enc = out_->encoder();
+int32_t SoundPipeline::convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
+                                         int32_t* past_end) {
+    const AVCodecContext* enc = ends.out.encoder();
     const int channels = enc->ch_layout.nb_channels;
     const int nb_samples = decoded->nb_samples;
     SampleBuffers buffers;
     buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
-    if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
+    if (buffers.data == nullptr) return out_of_memory(ends, "Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, nb_samples, enc->sample_fmt, 0);
-    if (ret < 0) return error_.set(ret);
+    if (ret < 0) return ends.error.fail(ret);
     const int converted =
         swr_convert(swr_.get(), buffers.data, nb_samples,
                     const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
-    if (converted < 0) return error_.set(converted);
+    if (converted < 0) return ends.error.fail(converted);
     if (skip >= converted) return 0;
     if (skip > 0) {
         // The samples that overlap stored sound (or come before the start) are left out.
@@ -161,99 +160,99 @@ int32_t SoundPipeline::convert_into_fifo(AVFrame* decoded, int64_t skip, int32_t
                          (av_sample_fmt_is_planar(enc->sample_fmt) ? 1 : channels);
         for (int p = 0; p < planes && p < AV_NUM_DATA_POINTERS; ++p)
             kept[p] = buffers.data[p] + skip * step;
-        return append(kept, converted - static_cast<int>(skip), past_end);
+        return append(ends, kept, converted - static_cast<int>(skip), past_end);
     }
-    return append(buffers.data, converted, past_end);
+    return append(ends, buffers.data, converted, past_end);
 }
 
-int32_t SoundPipeline::receive_all(AVFrame* frame, int32_t* past_end) {
+int32_t SoundPipeline::receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end) {
     for (;;) {
-        const int ret = avcodec_receive_frame(decoder_, frame);
+        const int ret = avcodec_receive_frame(ends.decoder, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
         if (ret == AVERROR_INVALIDDATA) continue;  // a damaged packet gives no sound
-        if (ret < 0) return error_.set(ret);
-        const int32_t stored = store(frame, past_end);
+        if (ret < 0) return ends.error.fail(ret);
+        const int32_t stored = store(ends, frame, past_end);
         av_frame_unref(frame);
         if (stored < 0) return stored;
     }
 }
 
-int32_t SoundPipeline::decode_audio_to_fifo(AVPacket* packet, int32_t* past_end) {
-    if (decoder_ == nullptr || !swr_ || !fifo_) return error_.set(AVERROR(EINVAL));
+int32_t SoundPipeline::decode_audio_to_fifo(const SoundEnds& ends, AVPacket* packet,
+                                            int32_t* past_end) {
+    if (ends.decoder == nullptr || !swr_ || !fifo_) return ends.error.fail(AVERROR(EINVAL));
     FramePtr frame = make_frame();
-    if (!frame) return out_of_memory("Colud Not allocate input frame");
-    int ret = avcodec_send_packet(decoder_, packet);
+    if (!frame) return out_of_memory(ends, "Colud Not allocate input frame");
+    int ret = avcodec_send_packet(ends.decoder, packet);
     if (ret == AVERROR(EAGAIN)) {
-        ret = receive_all(frame.get(), past_end);
+        ret = receive_all(ends, frame.get(), past_end);
         if (ret < 0) return ret;
-        ret = avcodec_send_packet(decoder_, packet);
+        ret = avcodec_send_packet(ends.decoder, packet);
     }
     // A second end-of-stream signal is no error, nor a packet the decoder finds damaged.
     if (ret == AVERROR_EOF && (packet == nullptr || packet->size == 0)) ret = 0;
     if (ret == AVERROR_INVALIDDATA) ret = 0;
-    if (ret < 0) return error_.set(ret);
-    ret = receive_all(frame.get(), past_end);
+    if (ret < 0) return ends.error.fail(ret);
+    ret = receive_all(ends, frame.get(), past_end);
     if (ret < 0) return ret;
-    return error_.set_code(0);
+    return 0;
 }
 
-int32_t SoundPipeline::encode_audio_from_fifo() {
-    if (out_ == nullptr || !fifo_) return error_.set(AVERROR(EINVAL));
-    AVCodecContext* enc = out_->encoder();
+int32_t SoundPipeline::encode_audio_from_fifo(const SoundEnds& ends) {
+    if (!connected_ || !fifo_) return ends.error.fail(AVERROR(EINVAL));
+    AVCodecContext* enc = ends.out.encoder();
     if (enc->frame_size == 0) enc->frame_size = kDefaultFrameSize;
     log_message(LOG_TRACE, "frame %d", enc->frame_size);
     const int n = std::min(fifo_size(), enc->frame_size);
     FramePtr frame = make_frame();
-    if (!frame) return out_of_memory("Colud Not allocate input frame");
+    if (!frame) return out_of_memory(ends, "Colud Not allocate input frame");
     frame->nb_samples = n;
     int ret = av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-    if (ret < 0) return error_.set(ret);
+    if (ret < 0) return ends.error.fail(ret);
     frame->format = enc->sample_fmt;
     frame->sample_rate = enc->sample_rate;
     ret = av_frame_get_buffer(frame.get(), 0);
-    if (ret < 0) return error_.set(ret);
+    if (ret < 0) return ends.error.fail(ret);
     if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), n) < n) {
-        error_.set_message("Colud Not read data from audio fifo");
-        return error_.set_code(AVERROR_EXIT);
+        return ends.error.fail(AVERROR_EXIT, "Colud Not read data from audio fifo");
     }
     bool got = false;
-    ret = out_->write_frame(frame.get(), &got);
-    return ret < 0 ? error_.set(ret) : error_.set_code(0);
+    ret = ends.out.write_frame(frame.get(), &got);
+    return ret < 0 ? ends.error.fail(ret) : 0;
 }
 
-int32_t SoundPipeline::write_audio_packet(AVPacket* packet, int32_t* past_end, int32_t frame_size) {
-    int32_t ret = decode_audio_to_fifo(packet, past_end);
+int32_t SoundPipeline::write_audio_packet(const SoundEnds& ends, AVPacket* packet,
+                                          int32_t* past_end, int32_t frame_size) {
+    int32_t ret = decode_audio_to_fifo(ends, packet, past_end);
     if (ret >= 0 && fifo_size() >= frame_size) {
         // With the end of the window reached, the FIFO is emptied, the last frame shorter.
         while (ret >= 0 && fifo_size() >= 1 && (fifo_size() >= frame_size || *past_end)) {
-            ret = encode_audio_from_fifo();
+            ret = encode_audio_from_fifo(ends);
         }
     }
     if (packet) av_packet_unref(packet);
     return ret < 0 ? ret : 0;
 }
 
-int32_t SoundPipeline::drain(int32_t* past_end) {
-    if (out_ == nullptr) return 0;
+int32_t SoundPipeline::drain(const SoundEnds& ends, int32_t* past_end) {
+    if (!connected_) return 0;
     if (!*past_end) {
-        const int32_t ret = decode_audio_to_fifo(nullptr, past_end);
+        const int32_t ret = decode_audio_to_fifo(ends, nullptr, past_end);
         if (ret < 0) return ret;
     }
     while (fifo_size() > 0) {
-        const int32_t ret = encode_audio_from_fifo();
+        const int32_t ret = encode_audio_from_fifo(ends);
         if (ret < 0) return ret;
     }
     for (bool got = true; got;) {
-        const int ret = out_->write_frame(nullptr, &got);
-        if (ret < 0) return error_.set(ret);
-        error_.set_code(0);
+        const int ret = ends.out.write_frame(nullptr, &got);
+        if (ret < 0) return ends.error.fail(ret);
     }
     return 0;
 }
 
-int32_t SoundPipeline::frame_size() const {
-    if (out_ == nullptr || !*out_) return 0;
-    const int size = out_->encoder()->frame_size;
+int32_t SoundPipeline::frame_size(const EncodedStream& out) const {
+    if (!connected_ || !out) return 0;
+    const int size = out.encoder()->frame_size;
     return size != 0 ? size : kDefaultFrameSize;
 }
 
@@ -262,9 +261,8 @@ int SoundPipeline::fifo_size() const { return fifo_ ? av_audio_fifo_size(fifo_.g
 void SoundPipeline::reset() {
     swr_.reset();
     fifo_.reset();
-    decoder_ = nullptr;
-    stream_ = nullptr;
-    out_ = nullptr;
+    time_base_ = AVRational{0, 1};
+    connected_ = false;
     in_channels_ = 0;
     in_format_ = -1;
     sample_limit_ = -1;

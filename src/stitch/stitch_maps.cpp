@@ -57,11 +57,11 @@ Pass make_pass(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_
     p.band_low = kHalfPi - half_height;
     p.band_high = kHalfPi + half_height;
     p.k = p.radius / kHalfPi;
-    p.a0 = a[0];
-    p.a1 = a[1];
-    const double c2 = std::cos(a[2]), s2 = std::sin(a[2]);
-    const double c3 = std::cos(a[3]), s3 = std::sin(a[3]);
-    const double c4 = std::cos(a[4]), s4 = std::sin(a[4]);
+    p.a0 = a.lens1_roll;
+    p.a1 = a.lens2_roll;
+    const double c2 = std::cos(a.about_x), s2 = std::sin(a.about_x);
+    const double c3 = std::cos(a.about_z), s3 = std::sin(a.about_z);
+    const double c4 = std::cos(a.about_y), s4 = std::sin(a.about_y);
     p.xx = c3 * c4 - s3 * s2 * s4;
     p.xy = s3 * c2;
     p.xz = s3 * s2 * c4 + c3 * s4;

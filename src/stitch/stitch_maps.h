@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <opencv2/core.hpp>
 
@@ -9,8 +8,15 @@
 
 namespace orbv {
 
-// a0 lens-1 roll, a1 lens-2 roll, a2 about X, a3 about Z, a4 about Y; radians.
-using Rotation = std::array<double, 5>;
+// The turns of the projection, in radians: each lens image about its centre, then the sphere
+// about its X, Z and Y axes (the host sets no X or Z turn).
+struct Rotation {
+    double lens1_roll = 0;
+    double lens2_roll = 0;
+    double about_x = 0;
+    double about_z = 0;
+    double about_y = 0;
+};
 
 // For every output pixel, the position in the stacked source canvas (lens 1, lens 2, then the
 // optional seam band) that it samples, in the remap's fixed point: full resolution for luma,

@@ -8,9 +8,9 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "media/frame_converter.h"
+#include "media/frame_planes.h"
 #include "stitch/bilinear_remap.h"
-#include "stitch/frame_converter.h"
-#include "stitch/frame_planes.h"
 #include "stitch/seam_band.h"
 
 extern "C" {
@@ -38,8 +38,8 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
     const double X = Rd * std::sin(phi) * std::cos(lambda);
     const double Y = Rd * std::sin(phi) * std::sin(lambda);
     const double Z = Rd * std::cos(phi);
-    const double c2 = std::cos(a[2]), s2 = std::sin(a[2]), c3 = std::cos(a[3]);
-    const double s3 = std::sin(a[3]), c4 = std::cos(a[4]), s4 = std::sin(a[4]);
+    const double c2 = std::cos(a.about_x), s2 = std::sin(a.about_x), c3 = std::cos(a.about_z);
+    const double s3 = std::sin(a.about_z), c4 = std::cos(a.about_y), s4 = std::sin(a.about_y);
     const double Xr = (c3 * c4 - s3 * s2 * s4) * X - s3 * c2 * Y + (s3 * s2 * c4 + c3 * s4) * Z;
     const double Yr = (c3 * s2 * s4 + s3 * c4) * X + c3 * c2 * Y + (s3 * s4 - c3 * s2 * c4) * Z;
     const double Zr = -c2 * s4 * X + s2 * Y + c2 * c4 * Z;
@@ -56,11 +56,12 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
     }
     const double k = Rd / kHalfPi, cx = ws / 2, cy = hs / 2;
     if (theta < kHalfPi) {
-        return {cx + k * theta * std::cos(psi + a[0]), cy + k * theta * std::sin(psi + a[0])};
+        return {cx + k * theta * std::cos(psi + a.lens1_roll),
+                cy + k * theta * std::sin(psi + a.lens1_roll)};
     }
     const double rho = k * (kPi - theta);
-    return {cx + rho * std::sin(psi - kHalfPi + a[1]),
-            cy + hs + rho * std::cos(psi - kHalfPi + a[1])};
+    return {cx + rho * std::sin(psi - kHalfPi + a.lens2_roll),
+            cy + hs + rho * std::cos(psi - kHalfPi + a.lens2_roll)};
 }
 
 bool same(const cv::Mat& a, const cv::Mat& b) {
@@ -175,7 +176,7 @@ std::string frame_bytes(const AVFrame& f) {
 
 // The conversion as the plain sequence of its steps: a new 4:2:0 frame and scaler per 4:2:2
 // input, deep copies, the tables, and the stacks remapped by the matrix library.
-std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, const ExportParams& p) {
+std::vector<cv::Mat> plain_conversion(const AVFrame* f1, const AVFrame* f2, const StitchSetup& p) {
     const AVFrame* lens[2] = {f1, f2};
     FramePtr converted[2];
     for (int s = 0; s < 2; ++s) {
@@ -223,7 +224,7 @@ TEST(BitExact, FrameConversionEqualsThePlainSequence) {
              Case{242, 9, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ422P, {-300, 0, off}, {off, 7, off}},
              Case{246, 0, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, {off, off, 300}, {12, 12, 12}},
          }) {
-        ExportParams p;
+        StitchSetup p;
         if (c.strip > 0) {
             p.band_rows = SeamBandLayout::rows(c.strip);
             const int chroma_rows = c.strip + SeamBandLayout::kExtraRows;  // the maps' half band

@@ -9,6 +9,7 @@
 
 #include "media/libav_if.h"
 #include "media/orientation.h"
+#include "media/thumbnail_job.h"
 #include "sample_shot.h"
 #include "support/test_support.h"
 
@@ -118,7 +119,8 @@ TEST(StillThumbnail, ReducedDecodeLooksLikeTheFullSizeOne) {
             const std::string out =
                 decode == ThumbnailDecode::Reduced ? reduced : dir.file("full.jpg");
             ASSERT_EQ(media.open_input(0), 0);
-            ASSERT_EQ(media.write_thumbnail(out.c_str(), r.width, r.orientation, decode), 0);
+            ThumbnailJob job(media.take_input(0));
+            ASSERT_EQ(job.write_thumbnail(out.c_str(), r.width, r.orientation, decode).result, 0);
         }
         EXPECT_EQ(orbv_test::probe(reduced, "v", "stream=width,height"), r.size);
         EXPECT_GE(orbv_test::luma_psnr(reduced, dir.file("full.jpg")), 35.0);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "util/ffmpeg_ptr.h"
 #include "stitch/plane_set.h"
+#include "util/ffmpeg_ptr.h"
 
 namespace orbv {
 

@@ -1,4 +1,4 @@
-#include "stitch/frame_converter.h"
+#include "media/frame_converter.h"
 
 #include <climits>
 #include <cstring>
@@ -70,7 +70,7 @@ void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& c
 FrameConverter::~FrameConverter() = default;
 
 int32_t FrameConverter::convert_frame(const AVFrame* frame1, const AVFrame* frame2,
-                                      const ExportParams& params, const EncodeStep& encode,
+                                      const StitchSetup& params, const EncodeStep& encode,
                                       AVFrame* target) {
     const int32_t result = convert(frame1, frame2, params, encode, target);
     errnum = result;
@@ -78,7 +78,7 @@ int32_t FrameConverter::convert_frame(const AVFrame* frame1, const AVFrame* fram
 }
 
 int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
-                                const ExportParams& params, const EncodeStep& encode,
+                                const StitchSetup& params, const EncodeStep& encode,
                                 AVFrame* target) {
     if (frame1 == nullptr || frame2 == nullptr) return AVERROR(EINVAL);
     const AVFrame* lens[2] = {frame1, frame2};

@@ -5,9 +5,9 @@
 #include <functional>
 #include <opencv2/core.hpp>
 
-#include "stitch/export_params.h"
-#include "stitch/frame_planes.h"
-#include "stitch/working_format.h"
+#include "media/frame_planes.h"
+#include "media/working_format.h"
+#include "stitch/stitch_setup.h"
 #include "util/ffmpeg_ptr.h"
 
 namespace orbv {
@@ -39,7 +39,7 @@ class FrameConverter {
     // AVERROR(ENOMEM) when a frame cannot be allocated. errnum receives the result. The two
     // input frames are only read. A target, a writable 4:2:0 frame of the maps' size, receives
     // the stitched picture and goes to the step; without one the converter's own planes do.
-    int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
+    int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const StitchSetup& params,
                           const EncodeStep& encode, AVFrame* target = nullptr);
 
     int32_t errnum = 0;  // the last call's result (the encoder step's, or the own code)
@@ -50,7 +50,7 @@ class FrameConverter {
     void set_output_range(int range) { working_.set_range(range); }
 
   private:
-    int32_t convert(const AVFrame* frame1, const AVFrame* frame2, const ExportParams& params,
+    int32_t convert(const AVFrame* frame1, const AVFrame* frame2, const StitchSetup& params,
                     const EncodeStep& encode, AVFrame* target);
     void prepare_canvas(int plane, int width, int lens_rows, const cv::Mat* band);
 

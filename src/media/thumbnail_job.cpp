@@ -1,7 +1,7 @@
-// The thumbnail writer: the first picture of slot 0, scaled, turned upright, as one JPEG.
+#include "media/thumbnail_job.h"
+
 #include <algorithm>
 
-#include "media/libav_if.h"
 #include "media/orientation.h"
 #include "util/log.h"
 
@@ -34,12 +34,22 @@ int jpeg_reduction(const InputSlot& input, int width) {
 
 }  // namespace
 
-int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_t orientation,
-                                 ThumbnailDecode decode) {
-    InputSlot& input = slots_[0];
+JobOutcome ThumbnailJob::write_thumbnail(const char* path, int32_t width, int32_t orientation,
+                                         ThumbnailDecode decode) {
+    JobOutcome outcome;
+    outcome.result = write(path, width, orientation, decode);
+    output_.close();
+    outcome.pictures = outcome.result == 0 ? 1 : 0;
+    outcome.error = error_;
+    return outcome;
+}
+
+int32_t ThumbnailJob::write(const char* path, int32_t width_request, int32_t orientation,
+                            ThumbnailDecode decode) {
+    InputSlot& input = input_;
     const AVCodecContext* decoder = input.video_decoder().get();
     if (!input.is_open() || decoder == nullptr || decoder->width <= 0 || decoder->height <= 0) {
-        return error_.set(AVERROR(EINVAL));
+        return error_.fail(AVERROR(EINVAL));
     }
     const int source_width = decoder->width;
     const int w =
@@ -50,73 +60,69 @@ int32_t libavIF::write_thumbnail(const char* path, int32_t width_request, int32_
     // A quarter turn makes a picture of swapped width and height.
     const bool quarter = is_quarter_turn(orientation);
     int32_t ret = open_thumbnail(path, quarter ? h : w, quarter ? w : h);
+    if (ret < 0) return ret;
 
     FramePtr decoded = make_frame();
-    if (ret == 0 && !decoded) ret = error_.set(AVERROR(ENOMEM));
-    if (ret == 0) {
-        const int reduction = decode == ThumbnailDecode::Reduced ? jpeg_reduction(input, w) : 0;
-        const int got = input.next_picture_reduced(reduction, decoded.get());
-        // A stream that ends before any picture decodes gives no thumbnail: reporting one as
-        // made would leave the host with a file that is empty or not there at all.
-        if (got <= 0) ret = error_.set(got < 0 ? got : AVERROR_EOF);
-    }
-    if (ret == 0) ret = encode_thumbnail(decoded.get(), w, h, orientation);
-    if (ret == 0) {
-        ret = error_.set_code(output_.write_trailer());
-        if (ret < 0) error_.set(ret);
-    }
-    close_output();
-    return ret < 0 ? ret : 0;
+    if (!decoded) return error_.fail(AVERROR(ENOMEM));
+    const int reduction = decode == ThumbnailDecode::Reduced ? jpeg_reduction(input, w) : 0;
+    const int got = input.next_picture_reduced(reduction, decoded.get());
+    // A stream that ends before any picture decodes gives no thumbnail: reporting one as made
+    // would leave the host with a file that is empty or not there at all.
+    if (got <= 0) return error_.fail(got < 0 ? got : AVERROR_EOF);
+    ret = encode_thumbnail(decoded.get(), w, h, orientation);
+    if (ret < 0) return ret;
+    ret = output_.write_trailer();
+    return ret < 0 ? error_.fail(ret) : 0;
 }
 
-int32_t libavIF::open_thumbnail(const char* path, int32_t width, int32_t height) {
+int32_t ThumbnailJob::open_thumbnail(const char* path, int32_t width, int32_t height) {
+    // Without a muxer for the name or for "jpeg" there is no code of FFmpeg's to report.
     if (output_.create(path, "jpeg") < 0) {
-        error_.set_message("Colud Not Open OutputFile:%s", or_null(path));
+        error_.fail(0, "Colud Not Open OutputFile:%s", or_null(path));
         return AVERROR_EXIT;
     }
-    const InputSlot& input = slots_[0];
-    int32_t ret = error_.set_code(output_.add_video_stream(
-        output_.format()->video_codec, width, height, input.video_decoder().get(),
-        input.video_stream(), FrameClock(), error_));
+    int32_t ret = output_.add_video_stream(output_.format()->video_codec, width, height,
+                                           input_.video_decoder().get(), input_.video_stream(),
+                                           FrameClock(), error_);
     if (ret < 0) return ret;
-    ret = error_.set_code(output_.open_file(path));
-    if (ret >= 0) ret = error_.set_code(output_.write_header());
-    return ret < 0 ? error_.set(ret) : 0;
+    ret = output_.open_file(path);
+    if (ret >= 0) ret = output_.write_header();
+    return ret < 0 ? error_.fail(ret) : 0;
 }
 
 // Scales the picture to width x height in the encoder's format, turns it upright and encodes
 // it; an encoder with a delay gives its packet only when drained.
-int32_t libavIF::encode_thumbnail(const AVFrame* decoded, int32_t width, int32_t height,
-                                  int32_t orientation) {
+int32_t ThumbnailJob::encode_thumbnail(const AVFrame* decoded, int32_t width, int32_t height,
+                                       int32_t orientation) {
     EncodedStream& video = output_.video();
     const AVPixelFormat format = video.encoder()->pix_fmt;
     const bool quarter = is_quarter_turn(orientation);
     FramePtr scaled = make_frame();
     FramePtr oriented = make_frame();
-    if (!scaled || !oriented) return error_.set(AVERROR(ENOMEM));
+    if (!scaled || !oriented) return error_.fail(AVERROR(ENOMEM));
     int ret = allocate_picture(scaled.get(), width, height, format);
     if (ret >= 0) {
         ret = allocate_picture(oriented.get(), quarter ? height : width, quarter ? width : height,
                                format);
     }
-    if (ret < 0) return error_.set(ret);
+    if (ret < 0) return error_.fail(ret);
     // The picture's own size and format decide the scaler: they may differ from what the
     // stream header announced, and a format swscale cannot read must not reach it.
     const AVPixelFormat source = static_cast<AVPixelFormat>(decoded->format);
-    if (!sws_isSupportedInput(source)) return error_.set(AVERROR(EINVAL));
+    if (!sws_isSupportedInput(source)) return error_.fail(AVERROR(EINVAL));
     SwsContextPtr scaler(sws_getContext(decoded->width, decoded->height, source, width, height,
                                         format, SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!scaler) return error_.set(AVERROR(EINVAL));
+    if (!scaler) return error_.fail(AVERROR(EINVAL));
     // A scaler that writes no row leaves the picture unset; it may say so with 0 alone.
     ret = sws_scale(scaler.get(), decoded->data, decoded->linesize, 0, decoded->height,
                     scaled->data, scaled->linesize);
-    if (ret <= 0) return error_.set(ret < 0 ? ret : AVERROR_EXTERNAL);
+    if (ret <= 0) return error_.fail(ret < 0 ? ret : AVERROR_EXTERNAL);
     orient_frame(scaled.get(), oriented.get(), orientation);
     oriented->pts = 0;
     bool got = false;
     ret = video.write_frame(oriented.get(), &got);
     for (got = true; ret >= 0 && got;) ret = video.write_frame(nullptr, &got);
-    return ret < 0 ? error_.set(ret) : error_.set_code(0);
+    return ret < 0 ? error_.fail(ret) : 0;
 }
 
 }  // namespace orbv

@@ -1,13 +1,12 @@
 // The video export loop: the two lens inputs read side by side, their pictures paired,
 // stitched and encoded, one input's sound copied, progress reported, and the output finished.
+#include "media/panorama_export.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 
 #include "media/container_rules.h"
-#include "media/frame_clock.h"
-#include "media/libav_if.h"
-#include "stitch/frame_converter.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -20,111 +19,46 @@ double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One lens input as the loop sees it. Its times are seconds from its first picture.
-struct LensInput {
-    bool still = false;
-    bool eof = false;        // the container is read to its end
-    bool audio_done = true;  // no more sound is taken from it
-    TimeWindow window;
-    double origin = 0;  // the first picture's time on the stream's clock
-    double period = 0;  // the stream's own frame period
-    AVRational time_base{0, 1};
-    // The picture on screen at the current output time, and the one after it once decoded.
-    FramePtr shown;
-    FramePtr next;
-    bool have_shown = false;
-    bool have_next = false;
-    double shown_time = 0;
-    double next_time = 0;
-};
-
-// What a lens can give for the current output time.
-enum class Settled { NeedMore, Ready, RunOut };
-
 }  // namespace
 
-// One export from set-up to finish. It keeps what lives for the export: the loop state of the
-// two lens inputs and the frame conversion with its canvases. The stitch writes each picture
-// straight into a frame of the video stream's pool, which the encoder takes by reference.
-class libavIF::ExportRun {
-  public:
-    ExportRun(libavIF& media, const char* export_path, ExportParams params,
-              ProgressReporter& progress)
-        : media_(media),
-          slots_(media.slots_),
-          output_(media.output_),
-          sound_(media.sound_),
-          error_(media.error_),
-          timings_(media.export_timings_),
-          export_path_(export_path),
-          params_(std::move(params)),
-          progress_(progress) {}
-
-    int32_t run();
-
-  private:
-    int32_t set_up();
-    int32_t open_output();
-    int32_t add_sound();
-    void position();
-    void limit_sound();
-    int32_t pass(bool* changed, bool* done);
-    int32_t read_input(int s, bool* read_other);
-    int32_t pair_step(bool* changed);
-    Settled settle(int s);
-    double picture_time(int s, const AVFrame* frame, double previous) const;
-    // The time of lens s that the next output picture shows.
-    double target_time(int s) const;
-    void end_pictures();
-    int32_t convert_frame();
-    int32_t finish();
-
-    // Logs "[libavIF::write_video] <what> error %d:%s" with the error; returns code.
-    int32_t fail(const char* what, int32_t code);
-    int32_t decode_failed(int s, int32_t code);
-    bool wants_video(int s) const { return !pictures_done_ && !in_[s].eof; }
-
-    libavIF& media_;
-    InputSlot (&slots_)[2];
-    OutputFile& output_;
-    SoundPipeline& sound_;
-    MediaError& error_;
-    ExportTimings& timings_;
-    const char* export_path_;
-    ExportParams params_;
-    ProgressReporter& progress_;
-
-    LensInput in_[2];
-    bool two_stills_ = false;
-    int sound_slot_ = -1;  // the input whose sound the output carries, -1: none
-    int32_t frame_size_ = 0;
-    int32_t past_end_ = 0;        // the sound input's window is passed
-    bool pictures_done_ = false;  // no later pair can come
-    FrameClock clock_;            // of the output pictures
-    int64_t expected_ = 0;        // output pictures the windows and durations allow, 0: unknown
-    PacketPtr packet_;
-    FrameConverter converter_;
-};
-
-int32_t libavIF::write_video(const char* export_path, ExportParams params,
-                             ProgressReporter& progress) {
-    const Clock::time_point began = Clock::now();
-    export_timings_ = ExportTimings{};
-    const int32_t result = ExportRun(*this, export_path, std::move(params), progress).run();
-    close_output();
-    export_timings_.total = seconds_since(began);
-    return result;
+PanoramaExport::PanoramaExport(InputSlot lens1, InputSlot lens2, ExportParams params)
+    : params_(std::move(params)) {
+    slots_[0] = std::move(lens1);
+    slots_[1] = std::move(lens2);
 }
 
-FrameClock libavIF::export_clock() const {
-    const int source = video_source(1);
+PanoramaExport::~PanoramaExport() = default;
+
+JobOutcome PanoramaExport::write_video(const char* export_path, ProgressReporter& progress) {
+    const Clock::time_point began = Clock::now();
+    export_path_ = export_path;
+    progress_ = &progress;
+    JobOutcome outcome;
+    outcome.result = run();
+    output_.close();
+    sound_.reset();
+    progress_ = nullptr;
+    timings_.total = seconds_since(began);
+    outcome.pictures = pictures_;
+    outcome.cancelled = cancelled_;
+    outcome.error = error_;
+    outcome.timings = timings_;
+    return outcome;
+}
+
+int PanoramaExport::video_source() const {
+    return slots_[0].container()->duration > slots_[1].container()->duration ? 0 : 1;
+}
+
+FrameClock PanoramaExport::clock() const {
+    const int source = video_source();
     const int timed = slots_[source].still() ? 1 - source : source;
     return slots_[timed].still() ? FrameClock() : frame_clock_for(slots_[timed].video_stream());
 }
 
-int64_t libavIF::export_frames(const TimeWindow& window1, const TimeWindow& window2) const {
-    const FrameClock clock = export_clock();
-    const TimeWindow* windows[2] = {&window1, &window2};
+int64_t PanoramaExport::frames() const {
+    const FrameClock clock = this->clock();
+    const TimeWindow* windows[2] = {&params_.window1, &params_.window2};
     int64_t count = 0;
     for (int s = 0; s < 2; ++s) {
         if (slots_[s].still() || !clock) continue;
@@ -134,7 +68,7 @@ int64_t libavIF::export_frames(const TimeWindow& window1, const TimeWindow& wind
     return count;
 }
 
-int32_t libavIF::ExportRun::run() {
+int32_t PanoramaExport::run() {
     int32_t ret = set_up();
     if (ret < 0) return ret;
     position();
@@ -146,27 +80,27 @@ int32_t libavIF::ExportRun::run() {
         if (done) break;
         // Every pass reads, decodes or pairs something; a pass that cannot is a fault here.
         idle = changed ? 0 : idle + 1;
-        if (idle > 1) return fail("stalled loop", error_.set(AVERROR_BUG));
+        if (idle > 1) return fail("stalled loop", error_.fail(AVERROR_BUG));
     }
     log_message(LOG_TRACE, "[libavIF::write_video] loop finished %d %d", in_[0].eof ? 1 : 0,
                 in_[1].eof ? 1 : 0);
     return finish();
 }
 
-int32_t libavIF::ExportRun::fail(const char* what, int32_t code) {
+int32_t PanoramaExport::fail(const char* what, int32_t code) {
     log_message(LOG_ERROR, "[libavIF::write_video] %s error %d:%s", what, error_.code(),
                 error_.text());
     return code;
 }
 
-int32_t libavIF::ExportRun::decode_failed(int s, int32_t code) {
-    error_.set(code);
+int32_t PanoramaExport::decode_failed(int s, int32_t code) {
+    error_.fail(code);
     return fail(s == 0 ? "decode_packet1" : "decode_packet2", code);
 }
 
 // --- Set-up ---------------------------------------------------------------------------------
 
-int32_t libavIF::ExportRun::set_up() {
+int32_t PanoramaExport::set_up() {
     int32_t ret = open_output();
     if (ret < 0) return ret;
     if (sound_slot_ >= 0) {
@@ -174,51 +108,51 @@ int32_t libavIF::ExportRun::set_up() {
         if (ret < 0) return ret;
     }
     log_message(LOG_TRACE, "[libavIF::write_video] add video stream ");
-    const InputSlot& source = slots_[media_.video_source(1)];
+    const InputSlot& source = slots_[video_source()];
     const AVCodecID codec = two_stills_ ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_H264;
-    ret = error_.set_code(output_.add_video_stream(
-        codec, params_.output_width, params_.output_height, source.video_decoder().get(),
-        source.video_stream(), clock_, error_));
+    ret = output_.add_video_stream(codec, params_.output_width, params_.output_height,
+                                   source.video_decoder().get(), source.video_stream(), clock_,
+                                   error_);
     if (ret < 0) return fail("add video stream", ret);
     // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
     converter_.set_output_range(two_stills_ ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
-    ret = error_.set_code(output_.set_creation_time(params_.datetime));
-    if (ret < 0) return fail("creation time", error_.set(ret));
+    ret = output_.set_creation_time(params_.datetime);
+    if (ret < 0) return fail("creation time", error_.fail(ret));
     if (is_sharing_mp4(output_.format())) {
         log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
-        ret = error_.set_code(prepare_sharing_mp4(output_.container(), output_.video().stream()));
-        if (ret < 0) return fail("mp4 boxes", error_.set(ret));
+        ret = prepare_sharing_mp4(output_.container(), output_.video().stream());
+        if (ret < 0) return fail("mp4 boxes", error_.fail(ret));
     }
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");
-        ret = error_.set_code(output_.open_file(export_path_));
-        if (ret < 0) return fail("AV I/O open", error_.set(ret));
+        ret = output_.open_file(export_path_);
+        if (ret < 0) return fail("AV I/O open", error_.fail(ret));
     }
     log_message(LOG_TRACE, "[libavIF::write_video] write header");
-    ret = error_.set_code(output_.write_header());
-    if (ret < 0) return fail("write header", error_.set(ret));
+    ret = output_.write_header();
+    if (ret < 0) return fail("write header", error_.fail(ret));
 
     packet_ = make_packet();
     for (LensInput& lens : in_) {
         lens.shown = make_frame();
         lens.next = make_frame();
-        if (!lens.shown || !lens.next) return error_.set(AVERROR(ENOMEM));
+        if (!lens.shown || !lens.next) return error_.fail(AVERROR(ENOMEM));
     }
-    if (!packet_) return error_.set(AVERROR(ENOMEM));
-    media_.video_frames_ = 0;
+    if (!packet_) return error_.fail(AVERROR(ENOMEM));
+    pictures_ = 0;
     log_message(LOG_TRACE, "[libavIF::write_video] start loop");
     return 0;
 }
 
 // The container, named by the export path, and the choices it needs: the video codec (one
 // Motion-JPEG picture for two stills, else H.264) and the input whose sound it carries.
-int32_t libavIF::ExportRun::open_output() {
+int32_t PanoramaExport::open_output() {
     log_message(LOG_TRACE, "[libavIF::write_video] open outputfile %s", or_null(export_path_));
     if (!slots_[0].is_open() || !slots_[1].is_open()) {
-        return fail("open outputfile", error_.set(AVERROR(EINVAL)));
+        return fail("open outputfile", error_.fail(AVERROR(EINVAL)));
     }
-    const int32_t ret = error_.set_code(output_.create(export_path_, nullptr));
-    if (ret < 0) return fail("open outputfile", error_.set(ret));
+    const int32_t ret = output_.create(export_path_, nullptr);
+    if (ret < 0) return fail("open outputfile", error_.fail(ret));
     const AVOutputFormat* format = output_.format();
     log_message(LOG_TRACE, "[libavIF::write_video] format name : %s (%s)", or_null(format->name),
                 or_null(format->long_name));
@@ -237,10 +171,10 @@ int32_t libavIF::ExportRun::open_output() {
         if (lens.still) lens.window = TimeWindow();
     }
     two_stills_ = in_[0].still && in_[1].still;
-    clock_ = media_.export_clock();
+    clock_ = clock();
     if (!two_stills_ && !clock_) {
-        error_.set_message("%s", "Could not find the frame rate of the video");
-        return fail("open outputfile", AVERROR_EXIT);
+        return fail("open outputfile",
+                    error_.fail(AVERROR_EXIT, "%s", "Could not find the frame rate of the video"));
     }
     for (LensInput& lens : in_) {
         if (lens.period <= 0) lens.period = clock_ ? clock_.period() : 1;
@@ -258,35 +192,34 @@ int32_t libavIF::ExportRun::open_output() {
 }
 
 // The sound stream, made for the chosen input's sound, with its resampler and FIFO.
-int32_t libavIF::ExportRun::add_sound() {
+int32_t PanoramaExport::add_sound() {
     const InputSlot& source = slots_[sound_slot_];
     in_[sound_slot_].audio_done = false;
     log_message(LOG_TRACE, "[libavIF::write_video] add audio stream ");
-    int32_t ret = error_.set_code(output_.add_audio_stream(0, source.audio_decoder(), error_));
+    int32_t ret = output_.add_audio_stream(0, source.audio_decoder(), error_);
     if (ret < 0) return fail("add audio stream", ret);
     log_message(LOG_TRACE, "[libavIF::write_video] init swr_context ");
-    ret = error_.set_code(
-        sound_.init_swr_context(source.audio_decoder(), source.audio_stream(), &output_.audio()));
+    ret = sound_.init_swr_context(sound_ends(), source.audio_stream());
     if (ret < 0) return fail("init swr_context", ret);
     log_message(LOG_TRACE, "[libavIF::write_video] init audio buffer ");
-    ret = error_.set_code(sound_.init_audio_fifo());
+    ret = sound_.init_audio_fifo(sound_ends());
     if (ret < 0) return fail("init audio buffer", ret);
     return 0;
 }
 
 // Positioning: a movie that starts later is sought backwards to the key picture at or before
 // its start; the pairing then passes over the pictures before it.
-void libavIF::ExportRun::position() {
+void PanoramaExport::position() {
     for (int s = 0; s < 2; ++s) {
         if (in_[s].window.start > 0 && !in_[s].still) slots_[s].seek(in_[s].window.start);
     }
-    expected_ = media_.export_frames(params_.window1, params_.window2);
+    expected_ = frames();
     if (sound_slot_ >= 0) limit_sound();
 }
 
 // The sound plays with the pictures it played with in the source: its time 0 is the chosen
 // lens's window start, and it never runs longer than the pictures the windows allow.
-void libavIF::ExportRun::limit_sound() {
+void PanoramaExport::limit_sound() {
     const LensInput& sound = in_[sound_slot_];
     sound_.place(sound.origin + sound.window.start);
     if (expected_ > 0 && clock_) {
@@ -299,8 +232,8 @@ void libavIF::ExportRun::limit_sound() {
 
 // One pass: one packet read from each input that needs one, then every pair that can be
 // formed. *done once no more pairs can be formed and the sound is complete.
-int32_t libavIF::ExportRun::pass(bool* changed, bool* done) {
-    frame_size_ = sound_.frame_size();
+int32_t PanoramaExport::pass(bool* changed, bool* done) {
+    frame_size_ = sound_.frame_size(output_.audio());
     log_message(LOG_TRACE, "[libavIF::write_video] output_frame_size:%d", frame_size_);
     // An input whose decoder holds a picture is not read, so the two inputs go in lock step
     // and each holds a picture or two. Once no more pairs can come, an input is read only for
@@ -325,7 +258,7 @@ int32_t libavIF::ExportRun::pass(bool* changed, bool* done) {
 // Reads one packet of input s: sound of the chosen input goes through the sound pipeline,
 // video to the decoder while pairs can come. *read_other tells that something other than a
 // picture's packet was read.
-int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
+int32_t PanoramaExport::read_input(int s, bool* read_other) {
     InputSlot& slot = slots_[s];
     LensInput& lens = in_[s];
     VideoDecoder& decoder = slot.video_decoder();
@@ -340,9 +273,9 @@ int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
         timings_.decode += seconds_since(start);
         return ret < 0 ? decode_failed(s, ret) : 0;
     }
-    if (ret < 0) return fail(s == 0 ? "read_frame1" : "read_frame2", error_.set(ret));
+    if (ret < 0) return fail(s == 0 ? "read_frame1" : "read_frame2", error_.fail(ret));
     if (packet->stream_index == slot.audio_index() && s == sound_slot_ && !lens.audio_done) {
-        ret = error_.set_code(sound_.write_audio_packet(packet, &past_end_, frame_size_));
+        ret = sound_.write_audio_packet(sound_ends(), packet, &past_end_, frame_size_);
         if (ret < 0) return fail("wtire_audio", ret);
         if (past_end_) lens.audio_done = true;
         *read_other = true;
@@ -359,15 +292,15 @@ int32_t libavIF::ExportRun::read_input(int s, bool* read_other) {
     return 0;
 }
 
-double libavIF::ExportRun::target_time(int s) const {
+double PanoramaExport::target_time(int s) const {
     const AVRational tb = clock_.time_base;
-    const double ticks = static_cast<double>(media_.video_frames_ * clock_.ticks);
+    const double ticks = static_cast<double>(pictures_ * clock_.ticks);
     return in_[s].window.start + ticks * tb.num / tb.den;
 }
 
 // A picture's time from the lens's first picture; one without a timestamp follows the one
 // before it by a frame period.
-double libavIF::ExportRun::picture_time(int s, const AVFrame* frame, double previous) const {
+double PanoramaExport::picture_time(int s, const AVFrame* frame, double previous) const {
     const LensInput& lens = in_[s];
     if (frame->best_effort_timestamp == AV_NOPTS_VALUE) return previous + lens.period;
     return static_cast<double>(frame->best_effort_timestamp) * lens.time_base.num /
@@ -380,7 +313,7 @@ double libavIF::ExportRun::picture_time(int s, const AVFrame* frame, double prev
 // is further away holds the one on screen; a lens without pictures left (its last more than
 // half a frame past) ends the pairs, as does the end of a window. A still's picture goes with
 // every picture of the movie; two stills give one pair.
-int32_t libavIF::ExportRun::pair_step(bool* changed) {
+int32_t PanoramaExport::pair_step(bool* changed) {
     while (!pictures_done_) {
         for (int s = 0; s < 2; ++s) {
             if (!in_[s].still && !in_[s].window.contains(target_time(s))) {
@@ -396,19 +329,19 @@ int32_t libavIF::ExportRun::pair_step(bool* changed) {
         }
         if (first == Settled::NeedMore || second == Settled::NeedMore) return 0;
         *changed = true;
-        if (progress_.report(media_.video_frames_ + 1)) {
+        if (progress_->report(pictures_ + 1)) {
             log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
-            media_.cancelled_ = true;
-            return error_.set_code(AVERROR_EXIT);
+            cancelled_ = true;
+            return error_.cancel();
         }
-        const int32_t ret = error_.set_code(convert_frame());
+        const int32_t ret = convert_frame();
         if (ret < 0) return fail("convert_frame", ret);
         if (two_stills_) end_pictures();
     }
     return 0;
 }
 
-Settled libavIF::ExportRun::settle(int s) {
+PanoramaExport::Settled PanoramaExport::settle(int s) {
     LensInput& lens = in_[s];
     VideoDecoder& decoder = slots_[s].video_decoder();
     if (lens.still) {
@@ -438,10 +371,10 @@ Settled libavIF::ExportRun::settle(int s) {
 
 // No more pairs: the inputs are read on only for the sound, which never outlasts the
 // pictures written.
-void libavIF::ExportRun::end_pictures() {
+void PanoramaExport::end_pictures() {
     pictures_done_ = true;
     if (sound_slot_ < 0 || !clock_) return;
-    const double seconds = static_cast<double>(media_.video_frames_) * clock_.period();
+    const double seconds = static_cast<double>(pictures_) * clock_.period();
     const int64_t samples = std::llround(seconds * output_.audio().encoder()->sample_rate);
     const int64_t limit = sound_.sample_limit();
     sound_.limit_samples(limit < 0 ? samples : std::min(limit, samples));
@@ -449,39 +382,36 @@ void libavIF::ExportRun::end_pictures() {
 
 // Stitches the pair on screen into a frame the encoder no longer holds and encodes it; the
 // output stream stamps it. 0 or a negative code, also left in the error.
-int32_t libavIF::ExportRun::convert_frame() {
-    bool encoder_failed = false;
+int32_t PanoramaExport::convert_frame() {
     double encoding = 0;
     const Clock::time_point began = Clock::now();
     EncodedStream& video = output_.video();
     AVFrame* picture = video.writable_frame(AV_PIX_FMT_YUV420P);
-    if (picture == nullptr) return error_.set(AVERROR(ENOMEM));
+    if (picture == nullptr) return error_.fail(AVERROR(ENOMEM));
     auto encode = [&](AVFrame* stitched) -> int32_t {
         const Clock::time_point start = Clock::now();
         bool got = false;
         const int ret = video.write_frame(stitched, &got);
         encoding += seconds_since(start);
-        encoder_failed = ret < 0;
-        return ret < 0 ? error_.set(ret) : error_.set_code(0);
+        return ret < 0 ? error_.fail(ret) : 0;
     };
     // Maps made for another panorama size than the encoder's do not fit the frame: refused.
-    const int32_t result =
-        converter_.convert_frame(in_[0].shown.get(), in_[1].shown.get(), params_, encode, picture);
+    const int32_t result = converter_.convert_frame(in_[0].shown.get(), in_[1].shown.get(),
+                                                    params_.stitch, encode, picture);
     timings_.encode += encoding;
     timings_.stitch += seconds_since(began) - encoding;
-    if (result >= 0) ++media_.video_frames_;
-    // The encoder left its own text; the conversion's own refusals get FFmpeg's text.
-    if (result < 0 && !encoder_failed) return error_.set(result);
-    return error_.set_code(result);
+    if (result < 0) return error_.fail(result);
+    ++pictures_;
+    return 0;
 }
 
 // --- Finish ---------------------------------------------------------------------------------
 
 // The sound that ran to the end of its file, the pictures the encoder still holds, and the
 // trailer.
-int32_t libavIF::ExportRun::finish() {
+int32_t PanoramaExport::finish() {
     if (sound_slot_ >= 0) {
-        const int32_t ret = sound_.drain(&past_end_);
+        const int32_t ret = sound_.drain(sound_ends(), &past_end_);
         if (ret < 0) return ret;
     }
     EncodedStream& video = output_.video();
@@ -489,12 +419,12 @@ int32_t libavIF::ExportRun::finish() {
         const Clock::time_point start = Clock::now();
         const int ret = video.write_frame(nullptr, &got);
         timings_.encode += seconds_since(start);
-        if (ret < 0) return error_.set(ret);
+        if (ret < 0) return error_.fail(ret);
     }
     if (video.encoder()->framerate.num > 0)
         video.stream()->r_frame_rate = video.encoder()->framerate;
-    const int ret = error_.set_code(output_.write_trailer());
-    return ret < 0 ? error_.set(ret) : error_.set_code(0);
+    const int ret = output_.write_trailer();
+    return ret < 0 ? error_.fail(ret) : 0;
 }
 
 }  // namespace orbv

@@ -1,4 +1,4 @@
-#include "stitch/frame_planes.h"
+#include "media/frame_planes.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>

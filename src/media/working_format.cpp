@@ -1,4 +1,4 @@
-#include "stitch/working_format.h"
+#include "media/working_format.h"
 
 extern "C" {
 #include <libavutil/error.h>
