@@ -31,13 +31,10 @@ PanoramaExport::~PanoramaExport() = default;
 
 JobOutcome PanoramaExport::write_video(const char* export_path, ProgressReporter& progress) {
     const Clock::time_point began = Clock::now();
-    export_path_ = export_path;
-    progress_ = &progress;
     JobOutcome outcome;
-    outcome.result = run();
+    outcome.result = run(export_path, progress);
     output_.close();
     sound_.reset();
-    progress_ = nullptr;
     timings_.total = seconds_since(began);
     outcome.pictures = pictures_;
     outcome.cancelled = cancelled_;
@@ -68,14 +65,14 @@ int64_t PanoramaExport::frames() const {
     return count;
 }
 
-int32_t PanoramaExport::run() {
-    int32_t ret = set_up();
+int32_t PanoramaExport::run(const char* export_path, ProgressReporter& progress) {
+    int32_t ret = set_up(export_path);
     if (ret < 0) return ret;
     position();
     for (int idle = 0;;) {
         bool changed = false;
         bool done = false;
-        ret = pass(&changed, &done);
+        ret = pass(progress, &changed, &done);
         if (ret < 0) return ret;
         if (done) break;
         // Every pass reads, decodes or pairs something; a pass that cannot is a fault here.
@@ -100,8 +97,8 @@ int32_t PanoramaExport::decode_failed(int s, int32_t code) {
 
 // --- Set-up ---------------------------------------------------------------------------------
 
-int32_t PanoramaExport::set_up() {
-    int32_t ret = open_output();
+int32_t PanoramaExport::set_up(const char* export_path) {
+    int32_t ret = open_output(export_path);
     if (ret < 0) return ret;
     if (sound_slot_ >= 0) {
         ret = add_sound();
@@ -125,7 +122,7 @@ int32_t PanoramaExport::set_up() {
     }
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");
-        ret = output_.open_file(export_path_);
+        ret = output_.open_file(export_path);
         if (ret < 0) return fail("AV I/O open", error_.fail(ret));
     }
     log_message(LOG_TRACE, "[libavIF::write_video] write header");
@@ -146,12 +143,12 @@ int32_t PanoramaExport::set_up() {
 
 // The container, named by the export path, and the choices it needs: the video codec (one
 // Motion-JPEG picture for two stills, else H.264) and the input whose sound it carries.
-int32_t PanoramaExport::open_output() {
-    log_message(LOG_TRACE, "[libavIF::write_video] open outputfile %s", or_null(export_path_));
+int32_t PanoramaExport::open_output(const char* export_path) {
+    log_message(LOG_TRACE, "[libavIF::write_video] open outputfile %s", or_null(export_path));
     if (!slots_[0].is_open() || !slots_[1].is_open()) {
         return fail("open outputfile", error_.fail(AVERROR(EINVAL)));
     }
-    const int32_t ret = output_.create(export_path_, nullptr);
+    const int32_t ret = output_.create(export_path, nullptr);
     if (ret < 0) return fail("open outputfile", error_.fail(ret));
     const AVOutputFormat* format = output_.format();
     log_message(LOG_TRACE, "[libavIF::write_video] format name : %s (%s)", or_null(format->name),
@@ -232,7 +229,7 @@ void PanoramaExport::limit_sound() {
 
 // One pass: one packet read from each input that needs one, then every pair that can be
 // formed. *done once no more pairs can be formed and the sound is complete.
-int32_t PanoramaExport::pass(bool* changed, bool* done) {
+int32_t PanoramaExport::pass(ProgressReporter& progress, bool* changed, bool* done) {
     frame_size_ = sound_.frame_size(output_.audio());
     log_message(LOG_TRACE, "[libavIF::write_video] output_frame_size:%d", frame_size_);
     // An input whose decoder holds a picture is not read, so the two inputs go in lock step
@@ -248,7 +245,7 @@ int32_t PanoramaExport::pass(bool* changed, bool* done) {
         if (ret < 0) return ret;
     }
     if (!read_other) {
-        const int32_t ret = pair_step(changed);
+        const int32_t ret = pair_step(progress, changed);
         if (ret < 0) return ret;
     }
     *done = pictures_done_ && in_[0].audio_done && in_[1].audio_done;
@@ -313,7 +310,7 @@ double PanoramaExport::picture_time(int s, const AVFrame* frame, double previous
 // is further away holds the one on screen; a lens without pictures left (its last more than
 // half a frame past) ends the pairs, as does the end of a window. A still's picture goes with
 // every picture of the movie; two stills give one pair.
-int32_t PanoramaExport::pair_step(bool* changed) {
+int32_t PanoramaExport::pair_step(ProgressReporter& progress, bool* changed) {
     while (!pictures_done_) {
         for (int s = 0; s < 2; ++s) {
             if (!in_[s].still && !in_[s].window.contains(target_time(s))) {
@@ -329,7 +326,7 @@ int32_t PanoramaExport::pair_step(bool* changed) {
         }
         if (first == Settled::NeedMore || second == Settled::NeedMore) return 0;
         *changed = true;
-        if (progress_->report(pictures_ + 1)) {
+        if (progress.report(pictures_ + 1)) {
             log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
             cancelled_ = true;
             return error_.cancel();

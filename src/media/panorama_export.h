@@ -60,15 +60,15 @@ class PanoramaExport {
     // What a lens can give for the current output time.
     enum class Settled { NeedMore, Ready, RunOut };
 
-    int32_t run();
-    int32_t set_up();
-    int32_t open_output();
+    int32_t run(const char* export_path, ProgressReporter& progress);
+    int32_t set_up(const char* export_path);
+    int32_t open_output(const char* export_path);
     int32_t add_sound();
     void position();
     void limit_sound();
-    int32_t pass(bool* changed, bool* done);
+    int32_t pass(ProgressReporter& progress, bool* changed, bool* done);
     int32_t read_input(int s, bool* read_other);
-    int32_t pair_step(bool* changed);
+    int32_t pair_step(ProgressReporter& progress, bool* changed);
     Settled settle(int s);
     double picture_time(int s, const AVFrame* frame, double previous) const;
     // The time of lens s that the next output picture shows.
@@ -94,8 +94,6 @@ class PanoramaExport {
     FrameConverter converter_;
     MediaError error_;
     JobTimings timings_;
-    const char* export_path_ = nullptr;     // during write_video
-    ProgressReporter* progress_ = nullptr;  // during write_video
 
     LensInput in_[2];
     bool two_stills_ = false;
