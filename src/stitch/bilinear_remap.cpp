@@ -13,7 +13,7 @@ namespace {
 
 // The output is walked tile by tile: a tile's source area stays in the caches while its rows
 // are remapped, and the next tile's is fetched meanwhile.
-constexpr int kTileRows = 32, kTileCols = 128;
+constexpr int kTileRows = 16, kTileCols = 128;
 // A tile whose taps spread wider (one that straddles both lenses) is not fetched ahead.
 constexpr int kMaxTileLines = 1024;
 
