@@ -14,7 +14,8 @@ namespace {
 // The output is walked tile by tile: a tile's source area stays in the caches while its rows
 // are remapped, and the next tile's is fetched meanwhile.
 constexpr int kTileRows = 16, kTileCols = 128;
-// A tile whose taps spread wider (one that straddles both lenses) is not fetched ahead.
+// A tile whose taps spread over more source lines (one that straddles both lenses, say) is not
+// fetched ahead: it would evict more than it brings.
 constexpr int kMaxTileLines = 1024;
 
 // The planes of one pass: same size and row stride.
@@ -75,9 +76,8 @@ inline int tap_quad(const uint8_t* data, size_t step, int offset) {
 }
 
 // Eight pixels at a time, over at most one tile row. A group goes the vector way when all
-// eight have their four taps
-// inside. The taps are read with plain loads: on the processors at hand a gather costs more,
-// and its loads are the ones that wait.
+// eight have their four taps inside. The taps are read with plain loads: on the processors at
+// hand gathers cost more.
 template <int N>
 __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const int16_t* taps,
                                                     const uint16_t* fractions, uint8_t* const* out,
@@ -183,6 +183,24 @@ inline void fetch_map_row(const FixedPointMap& map, int row, int first, int coun
     for (int b = 0; b < 2 * (count - first); b += 64) prefetch(fractions + b);
 }
 
+// The output pixels of one tile, row by row.
+template <int N>
+void remap_tile(const Planes<N>& planes, const FixedPointMap& map, cv::Mat* const* dst,
+                const cv::Rect& tile, bool fast) {
+    uint8_t* rows[N];
+    for (int i = tile.y; i < tile.y + tile.height; ++i) {
+        if (i + 1 < tile.y + tile.height) fetch_map_row(map, i + 1, tile.x, tile.x + tile.width);
+        for (int n = 0; n < N; ++n) rows[n] = dst[n]->ptr<uint8_t>(i);
+        const int16_t* taps = map.taps.ptr<int16_t>(i);
+        const uint16_t* fractions = map.fractions.ptr<uint16_t>(i);
+        if (fast) {
+            remap_row_avx2(planes, taps, fractions, rows, tile.x, tile.x + tile.width);
+        } else {
+            remap_row_portable(planes, taps, fractions, rows, tile.x, tile.x + tile.width);
+        }
+    }
+}
+
 template <int N>
 void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* const* dst,
                   SimdPath path) {
@@ -212,25 +230,13 @@ void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* 
     const int tile_cols = (taps.cols + kTileCols - 1) / kTileCols;
     const bool bounded =
         bounds.type() == CV_32SC4 && bounds.rows == tile_rows && bounds.cols == tile_cols;
-    uint8_t* rows[N];
     for (int t = 0; t < tile_rows * tile_cols; ++t) {
         if (bounded && t + 1 < tile_rows * tile_cols)
             fetch_tile_source(planes,
                               bounds.at<cv::Vec4i>((t + 1) / tile_cols, (t + 1) % tile_cols));
-        const int first_row = t / tile_cols * kTileRows, first = t % tile_cols * kTileCols;
-        const int end_row = std::min(first_row + kTileRows, taps.rows);
-        const int count = std::min(first + kTileCols, taps.cols);
-        for (int i = first_row; i < end_row; ++i) {
-            if (i + 1 < end_row) fetch_map_row(map, i + 1, first, count);
-            for (int n = 0; n < N; ++n) rows[n] = dst[n]->ptr<uint8_t>(i);
-            const int16_t* row_taps = taps.ptr<int16_t>(i);
-            const uint16_t* row_fractions = map.fractions.ptr<uint16_t>(i);
-            if (fast) {
-                remap_row_avx2(planes, row_taps, row_fractions, rows, first, count);
-            } else {
-                remap_row_portable(planes, row_taps, row_fractions, rows, first, count);
-            }
-        }
+        const cv::Rect tile(t % tile_cols * kTileCols, t / tile_cols * kTileRows, kTileCols,
+                            kTileRows);
+        remap_tile(planes, map, dst, tile & cv::Rect(0, 0, taps.cols, taps.rows), fast);
     }
 }
 
