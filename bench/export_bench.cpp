@@ -1,5 +1,5 @@
 // A whole movie export against the ffmpeg program doing the same job with its v360 filter:
-// two 1936 x 1936 H.264 lens movies of 120 frames with sound into a 3840 x 1920 panorama,
+// two 1936 x 1936 H.264 lens movies of 120 frames with sound into a 2880 x 1440 panorama,
 // libx264 with its default settings at the same bit rate, PCM sound, MOV. The two run in
 // turns on the same inputs, each in a process of its own so that its peak memory is its own.
 // Ours covers what the export does up to the panorama metadata: opening the inputs, the maps,
@@ -34,8 +34,8 @@ namespace {
 
 constexpr int kLens = 1936;
 constexpr double kRadius = 907.0;
-constexpr int kOutWidth = 3840;
-constexpr int kOutHeight = 1920;
+constexpr int kOutWidth = 2880;
+constexpr int kOutHeight = 1440;
 constexpr int kFrames = 120;
 
 // Two lens movies made once per run, in a directory removed at exit.

@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,13 @@
 
 namespace orbv {
 namespace {
+
+// The output is walked tile by tile: a tile's source area stays in the caches while its rows
+// are remapped, and the next tile's is fetched meanwhile.
+constexpr int kTileRows = 16, kTileCols = 128;
+// A tile whose taps spread over more source lines (one that straddles both lenses, say) is not
+// fetched ahead: it would evict more than it brings.
+constexpr int kMaxTileLines = 1024;
 
 // The planes of one pass: same size and row stride.
 template <int N>
@@ -59,26 +67,34 @@ void remap_row_portable(const Planes<N>& s, const int16_t* taps, const uint16_t*
     }
 }
 
-// Eight pixels at a time. A group goes the vector way when all eight have their four taps
-// inside and lie at least two rows above the bottom: each gather reads four bytes from the
-// left tap, two more than needed, which then stay inside the plane's buffer.
+// The four taps of one position: top pair in the low half, bottom pair in the high half.
+inline int tap_quad(const uint8_t* data, size_t step, int offset) {
+    uint16_t top, bottom;
+    std::memcpy(&top, data + offset, 2);
+    std::memcpy(&bottom, data + offset + step, 2);
+    return static_cast<int>(top | static_cast<uint32_t>(bottom) << 16);
+}
+
+// Eight pixels at a time, over at most one tile row. A group goes the vector way when all
+// eight have their four taps inside. The taps are read with plain loads: on the processors at
+// hand gathers cost more.
 template <int N>
 __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const int16_t* taps,
                                                     const uint16_t* fractions, uint8_t* const* out,
                                                     int first, int count) {
     int j = first;
-    // Offsets are 32-bit in the gathers.
-    if (s.width >= 2 && s.height >= 3 && s.step * static_cast<size_t>(s.height) < INT_MAX) {
+    // Groups with taps outside go the portable way after the loop: a call inside it would
+    // make the compiler keep the loop's constants in memory instead of registers.
+    int edge_groups[kTileCols / 8];
+    int edges = 0;
+    // Offsets are 32-bit.
+    if (s.width >= 2 && s.height >= 2 && s.step * static_cast<size_t>(s.height) < INT_MAX) {
         const __m256i last_x = _mm256_set1_epi32(s.width - 2);
-        const __m256i last_y = _mm256_set1_epi32(s.height - 3);
+        const __m256i last_y = _mm256_set1_epi32(s.height - 2);
         const __m256i step = _mm256_set1_epi32(static_cast<int>(s.step));
         const __m256i fraction = _mm256_set1_epi32(31);
         const __m256i one = _mm256_set1_epi32(32);
         const __m256i half = _mm256_set1_epi32(512);
-        // Bytes 0 and 1 of each gathered word as two 16-bit values.
-        const __m256i pairs =
-            _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 0, -1, 1, -1,
-                             4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1);
         for (; j + 8 <= count; j += 8) {
             const __m256i xy = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(taps + 2 * j));
             const __m256i sx = _mm256_srai_epi32(_mm256_slli_epi32(xy, 16), 16);
@@ -89,33 +105,39 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const in
                 _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(sx, last_x), sx),
                                  _mm256_cmpeq_epi32(_mm256_min_epu32(sy, last_y), sy));
             if (_mm256_movemask_epi8(inside) != -1) {
-                _mm256_zeroupper();
-                remap_row_portable(s, taps, fractions, out, j, j + 8);
+                edge_groups[edges++] = j;
                 continue;
             }
-            const __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(sy, step), sx);
+            alignas(32) int offset[8];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(offset),
+                               _mm256_add_epi32(_mm256_mullo_epi32(sy, step), sx));
+            // Bytes (32-tx, tx) twice and words (32-ty, ty): across the pairs first, then down.
             const __m256i tx = _mm256_and_si256(f, fraction), ty = _mm256_srli_epi32(f, 5);
-            const __m256i wx =
-                _mm256_or_si256(_mm256_sub_epi32(one, tx), _mm256_slli_epi32(tx, 16));
+            const __m256i wx2 =
+                _mm256_or_si256(_mm256_sub_epi32(one, tx), _mm256_slli_epi32(tx, 8));
+            const __m256i wx = _mm256_or_si256(wx2, _mm256_slli_epi32(wx2, 16));
             const __m256i wy =
                 _mm256_or_si256(_mm256_sub_epi32(one, ty), _mm256_slli_epi32(ty, 16));
             for (int n = 0; n < N; ++n) {
-                const int* top_base = reinterpret_cast<const int*>(s.data[n]);
-                const int* bottom_base = reinterpret_cast<const int*>(s.data[n] + s.step);
-                const __m256i top = _mm256_i32gather_epi32(top_base, offset, 1);
-                const __m256i bottom = _mm256_i32gather_epi32(bottom_base, offset, 1);
-                const __m256i upper = _mm256_madd_epi16(_mm256_shuffle_epi8(top, pairs), wx);
-                const __m256i lower = _mm256_madd_epi16(_mm256_shuffle_epi8(bottom, pairs), wx);
-                const __m256i sum =
-                    _mm256_madd_epi16(_mm256_or_si256(upper, _mm256_slli_epi32(lower, 16)), wy);
+                const uint8_t* d = s.data[n];
+                __m128i low = _mm_cvtsi32_si128(tap_quad(d, s.step, offset[0]));
+                low = _mm_insert_epi32(low, tap_quad(d, s.step, offset[1]), 1);
+                low = _mm_insert_epi32(low, tap_quad(d, s.step, offset[2]), 2);
+                low = _mm_insert_epi32(low, tap_quad(d, s.step, offset[3]), 3);
+                __m128i high = _mm_cvtsi32_si128(tap_quad(d, s.step, offset[4]));
+                high = _mm_insert_epi32(high, tap_quad(d, s.step, offset[5]), 1);
+                high = _mm_insert_epi32(high, tap_quad(d, s.step, offset[6]), 2);
+                high = _mm_insert_epi32(high, tap_quad(d, s.step, offset[7]), 3);
+                const __m256i quads = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+                const __m256i sum = _mm256_madd_epi16(_mm256_maddubs_epi16(quads, wx), wy);
                 const __m256i value = _mm256_srli_epi32(_mm256_add_epi32(sum, half), 10);
                 const __m256i words = _mm256_packus_epi32(value, value);
                 const __m256i bytes = _mm256_packus_epi16(words, words);
-                const uint32_t low = static_cast<uint32_t>(_mm256_cvtsi256_si32(bytes));
-                const uint32_t high =
+                const uint32_t lo = static_cast<uint32_t>(_mm256_cvtsi256_si32(bytes));
+                const uint32_t hi =
                     static_cast<uint32_t>(_mm_cvtsi128_si32(_mm256_extracti128_si256(bytes, 1)));
-                std::memcpy(out[n] + j, &low, 4);
-                std::memcpy(out[n] + j + 4, &high, 4);
+                std::memcpy(out[n] + j, &lo, 4);
+                std::memcpy(out[n] + j + 4, &hi, 4);
             }
         }
     }
@@ -123,7 +145,60 @@ __attribute__((target("avx2"))) void remap_row_avx2(const Planes<N>& s, const in
     // many times slower) while upper halves of the AVX registers hold data; the compiler does
     // not clear them around these calls by itself.
     _mm256_zeroupper();
+    for (int e = 0; e < edges; ++e)
+        remap_row_portable(s, taps, fractions, out, edge_groups[e], edge_groups[e] + 8);
     remap_row_portable(s, taps, fractions, out, j, count);
+}
+
+// Asks for the line holding p. In assembly: the compiler takes the intrinsic for free of
+// effects and drops loops that do nothing else.
+inline void prefetch(const void* p) {
+    asm volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
+}
+
+// Asks for the source lines that a tile with taps in `box` reads (each tap and the pixel to
+// its right and below). Its reads jump between rows, which the processor does not foresee.
+template <int N>
+void fetch_tile_source(const Planes<N>& s, const cv::Vec4i& box) {
+    const int x0 = std::max(box[0], 0), y0 = std::max(box[1], 0);
+    const int x1 = std::min(box[2] + 1, s.width - 1), y1 = std::min(box[3] + 1, s.height - 1);
+    if (x0 > x1 || y0 > y1 || ((x1 - x0) / 64 + 2) * (y1 - y0 + 1) > kMaxTileLines) return;
+    for (int n = 0; n < N; ++n) {
+        for (int y = y0; y <= y1; ++y) {
+            const uint8_t* row = s.data[n] + static_cast<size_t>(y) * s.step;
+            const uintptr_t last = reinterpret_cast<uintptr_t>(row + x1);
+            for (uintptr_t line = reinterpret_cast<uintptr_t>(row + x0) & ~uintptr_t{63};
+                 line <= last; line += 64)
+                prefetch(reinterpret_cast<const char*>(line));
+        }
+    }
+}
+
+// The map of one tile row, fetched a row ahead: within a tile the map is read in short pieces
+// from rows far apart, which the processor does not foresee either.
+inline void fetch_map_row(const FixedPointMap& map, int row, int first, int count) {
+    const char* taps = reinterpret_cast<const char*>(map.taps.ptr<int16_t>(row) + 2 * first);
+    for (int b = 0; b < 4 * (count - first); b += 64) prefetch(taps + b);
+    const char* fractions = reinterpret_cast<const char*>(map.fractions.ptr<uint16_t>(row) + first);
+    for (int b = 0; b < 2 * (count - first); b += 64) prefetch(fractions + b);
+}
+
+// The output pixels of one tile, row by row.
+template <int N>
+void remap_tile(const Planes<N>& planes, const FixedPointMap& map, cv::Mat* const* dst,
+                const cv::Rect& tile, bool fast) {
+    uint8_t* rows[N];
+    for (int i = tile.y; i < tile.y + tile.height; ++i) {
+        if (i + 1 < tile.y + tile.height) fetch_map_row(map, i + 1, tile.x, tile.x + tile.width);
+        for (int n = 0; n < N; ++n) rows[n] = dst[n]->ptr<uint8_t>(i);
+        const int16_t* taps = map.taps.ptr<int16_t>(i);
+        const uint16_t* fractions = map.fractions.ptr<uint16_t>(i);
+        if (fast) {
+            remap_row_avx2(planes, taps, fractions, rows, tile.x, tile.x + tile.width);
+        } else {
+            remap_row_portable(planes, taps, fractions, rows, tile.x, tile.x + tile.width);
+        }
+    }
 }
 
 template <int N>
@@ -150,17 +225,35 @@ void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* 
     }
     static const bool avx2 = __builtin_cpu_supports("avx2");
     const bool fast = path == SimdPath::kFast && avx2;
-    uint8_t* rows[N];
+    const cv::Mat& bounds = map.tile_bounds;
+    const int tile_rows = (taps.rows + kTileRows - 1) / kTileRows;
+    const int tile_cols = (taps.cols + kTileCols - 1) / kTileCols;
+    const bool bounded =
+        bounds.type() == CV_32SC4 && bounds.rows == tile_rows && bounds.cols == tile_cols;
+    for (int t = 0; t < tile_rows * tile_cols; ++t) {
+        if (bounded && t + 1 < tile_rows * tile_cols)
+            fetch_tile_source(planes,
+                              bounds.at<cv::Vec4i>((t + 1) / tile_cols, (t + 1) % tile_cols));
+        const cv::Rect tile(t % tile_cols * kTileCols, t / tile_cols * kTileRows, kTileCols,
+                            kTileRows);
+        remap_tile(planes, map, dst, tile & cv::Rect(0, 0, taps.cols, taps.rows), fast);
+    }
+}
+
+cv::Mat tile_bounds(const cv::Mat& taps) {
+    const int tile_rows = (taps.rows + kTileRows - 1) / kTileRows;
+    const int tile_cols = (taps.cols + kTileCols - 1) / kTileCols;
+    cv::Mat bounds(tile_rows, tile_cols, CV_32SC4, cv::Scalar(INT_MAX, INT_MAX, INT_MIN, INT_MIN));
     for (int i = 0; i < taps.rows; ++i) {
-        for (int n = 0; n < N; ++n) rows[n] = dst[n]->ptr<uint8_t>(i);
-        const int16_t* row_taps = taps.ptr<int16_t>(i);
-        const uint16_t* row_fractions = map.fractions.ptr<uint16_t>(i);
-        if (fast) {
-            remap_row_avx2(planes, row_taps, row_fractions, rows, 0, taps.cols);
-        } else {
-            remap_row_portable(planes, row_taps, row_fractions, rows, 0, taps.cols);
+        const int16_t* row = taps.ptr<int16_t>(i);
+        cv::Vec4i* box = bounds.ptr<cv::Vec4i>(i / kTileRows);
+        for (int j = 0; j < taps.cols; ++j) {
+            cv::Vec4i& b = box[j / kTileCols];
+            b = {std::min<int>(b[0], row[2 * j]), std::min<int>(b[1], row[2 * j + 1]),
+                 std::max<int>(b[2], row[2 * j]), std::max<int>(b[3], row[2 * j + 1])};
         }
     }
+    return bounds;
 }
 
 }  // namespace
@@ -169,6 +262,7 @@ FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y) {
     FixedPointMap map;
     if (map_x.empty()) return map;
     cv::convertMaps(map_x, map_y, map.taps, map.fractions, CV_16SC2);
+    map.tile_bounds = tile_bounds(map.taps);
     return map;
 }
 

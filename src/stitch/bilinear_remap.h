@@ -12,6 +12,10 @@ namespace orbv {
 struct FixedPointMap {
     cv::Mat taps;
     cv::Mat fractions;
+    // For each tile of 16 x 128 output pixels, the box of its top-left taps as CV_32SC4 (min x,
+    // min y, max x, max y). The remap fetches a tile's source rows ahead with it; without it
+    // the remap waits for each row as it comes.
+    cv::Mat tile_bounds;
 };
 
 // Positions rounded to 1/32 pixel, ties to even, as cv::remap rounds float maps.

@@ -130,14 +130,14 @@ TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
     for (int trial = 0; trial < 300; ++trial) {
         const int w = 1 + rng.uniform(0, 40), h = 1 + rng.uniform(0, 40);
         const cv::Mat src = random_plane(h, w, rng), other = random_plane(h, w, rng);
-        cv::Mat mx(9, 37, CV_32FC1), my(9, 37, CV_32FC1);
+        cv::Mat mx(20, 150, CV_32FC1), my(20, 150, CV_32FC1);  // whole and cut tiles
         rng.fill(mx, cv::RNG::UNIFORM, -3.f, w + 3.f);
         rng.fill(my, cv::RNG::UNIFORM, -3.f, h + 3.f);
         const float specials[] = {NAN,   INFINITY, -INFINITY, 1e10f,      -1e10f,   -0.5f,
                                   -1.0f, w - 1.0f, h - 1.0f,  -1.0f / 64, w - 0.5f, 0.0f};
-        for (int q = 0; q < 30; ++q) {
-            mx.at<float>(rng.uniform(0, 9), rng.uniform(0, 37)) = specials[rng.uniform(0, 12)];
-            my.at<float>(rng.uniform(0, 9), rng.uniform(0, 37)) = specials[rng.uniform(0, 12)];
+        for (int q = 0; q < 200; ++q) {
+            mx.at<float>(rng.uniform(0, 20), rng.uniform(0, 150)) = specials[rng.uniform(0, 12)];
+            my.at<float>(rng.uniform(0, 20), rng.uniform(0, 150)) = specials[rng.uniform(0, 12)];
         }
         const FixedPointMap map = to_fixed_point(mx, my);
         for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
