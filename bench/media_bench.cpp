@@ -119,10 +119,10 @@ void BM_Decode1936(benchmark::State& state) {
         }
         orbv::PacketPtr packet = orbv::make_packet();
         orbv::FramePtr frame = orbv::make_frame();
-        orbv::VideoDecoder& decoder = media.input(0).video_decoder();
-        while (av_read_frame(media.input(0).container(), packet.get()) >= 0) {
-            if (packet->stream_index == media.input(0).video_index())
-                decoder.send_packet(packet.get());
+        orbv::InputSlot input = media.take_input(0);
+        orbv::VideoDecoder& decoder = input.video_decoder();
+        while (av_read_frame(input.container(), packet.get()) >= 0) {
+            if (packet->stream_index == input.video_index()) decoder.send_packet(packet.get());
             av_packet_unref(packet.get());
             while (decoder.take_picture(frame.get()) == 1) ++pictures;
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "stitch/bilinear_remap.h"
+#include "stitch/row_bands.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -53,16 +54,18 @@ bool target_planes(AVFrame* target, const StitchMaps& maps, cv::Mat out[3]) {
 // table when there is one: the deep copy and the colour table in one pass.
 void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& canvas, int first,
                 const PlaneTable* table) {
-    for (int r = 0; r < rows; ++r) {
-        const uint8_t* s = src + static_cast<ptrdiff_t>(r) * src_step;
-        uint8_t* d = canvas.ptr<uint8_t>(first + r);
-        if (table == nullptr) {
-            std::memcpy(d, s, static_cast<size_t>(cols));
-        } else {
-            const uint8_t* t = table->table;
-            for (int c = 0; c < cols; ++c) d[c] = t[s[c]];
+    run_in_bands(rows, [&](int first_row, int last_row) {
+        for (int r = first_row; r < last_row; ++r) {
+            const uint8_t* s = src + static_cast<ptrdiff_t>(r) * src_step;
+            uint8_t* d = canvas.ptr<uint8_t>(first + r);
+            if (table == nullptr) {
+                std::memcpy(d, s, static_cast<size_t>(cols));
+            } else {
+                const uint8_t* t = table->table;
+                for (int c = 0; c < cols; ++c) d[c] = t[s[c]];
+            }
         }
-    }
+    });
 }
 
 }  // namespace

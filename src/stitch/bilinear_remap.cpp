@@ -8,6 +8,8 @@
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 
+#include "stitch/row_bands.h"
+
 namespace orbv {
 namespace {
 
@@ -230,14 +232,20 @@ void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* 
     const int tile_cols = (taps.cols + kTileCols - 1) / kTileCols;
     const bool bounded =
         bounds.type() == CV_32SC4 && bounds.rows == tile_rows && bounds.cols == tile_cols;
-    for (int t = 0; t < tile_rows * tile_cols; ++t) {
-        if (bounded && t + 1 < tile_rows * tile_cols)
-            fetch_tile_source(planes,
-                              bounds.at<cv::Vec4i>((t + 1) / tile_cols, (t + 1) % tile_cols));
-        const cv::Rect tile(t % tile_cols * kTileCols, t / tile_cols * kTileRows, kTileCols,
-                            kTileRows);
-        remap_tile(planes, map, dst, tile & cv::Rect(0, 0, taps.cols, taps.rows), fast);
-    }
+    // Tiles [first, last) in order, each fetching the next one's source ahead.
+    auto remap_tiles = [&](int first, int last) {
+        for (int t = first; t < last; ++t) {
+            if (bounded && t + 1 < last)
+                fetch_tile_source(planes,
+                                  bounds.at<cv::Vec4i>((t + 1) / tile_cols, (t + 1) % tile_cols));
+            const cv::Rect tile(t % tile_cols * kTileCols, t / tile_cols * kTileRows, kTileCols,
+                                kTileRows);
+            remap_tile(planes, map, dst, tile & cv::Rect(0, 0, taps.cols, taps.rows), fast);
+        }
+    };
+    run_in_bands(tile_rows, [&](int first_row, int last_row) {
+        remap_tiles(first_row * tile_cols, last_row * tile_cols);
+    });
 }
 
 cv::Mat tile_bounds(const cv::Mat& taps) {

@@ -24,8 +24,9 @@ FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y);
 // Remaps an 8-bit single-channel plane through a map with bilinear sampling and a constant
 // border of 0. The result is bit for bit that of
 //   cv::remap(src, dst, map.taps, map.fractions, cv::INTER_LINEAR, cv::BORDER_CONSTANT)
-// (the same arithmetic: 15-bit weights), but it runs on the calling thread only. The same
-// limits as cv::remap apply (every side below 32767); violations throw cv::Exception.
+// (the same arithmetic: 15-bit weights). Bands of rows go to a thread per core (at most four),
+// joined before it returns; threads that wait spin on nothing. The same limits as cv::remap
+// apply (every side below 32767); violations throw cv::Exception.
 void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst,
                     SimdPath path = SimdPath::kFast);
 
