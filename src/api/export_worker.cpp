@@ -85,9 +85,10 @@ int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
 // seam band and the remap tables, all in the record.
 int32_t prepare_projection(ExportJob& job, const char* band_image_path, const AnalysisInfo& info1,
                            const AnalysisInfo& info2, ExportParams* params) {
-    correct_rolls(info1.orientation, info2.orientation, &params->stitch.rotation);
-    params->stitch.lens_radius = lens_radius_for(info1.width);
-    if (params->stitch.lens_radius == 0.0) {
+    StitchSetup& stitch = params->stitch;
+    correct_rolls(info1.orientation, info2.orientation, &stitch.rotation);
+    stitch.lens_radius = lens_radius_for(info1.width);
+    if (stitch.lens_radius == 0.0) {
         char width_text[255];
         std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
         return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
@@ -100,16 +101,15 @@ int32_t prepare_projection(ExportJob& job, const char* band_image_path, const An
         return job.fail(errors::kExportSizeUnsupported, limit.c_str(), -1, -1);
     }
     if (band_image_path != nullptr) {
-        params->stitch.band = load_seam_band(band_image_path, info1.width);
-        params->stitch.band_rows =
-            params->stitch.band.planes.empty() ? 0 : params->stitch.band.planes[0].rows;
+        stitch.band = load_seam_band(band_image_path, info1.width);
+        stitch.band_rows = stitch.band.planes.empty() ? 0 : stitch.band.planes[0].rows;
     } else {
-        params->stitch.band = PlaneSet();
-        params->stitch.band_rows = 0;
+        stitch.band = PlaneSet();
+        stitch.band_rows = 0;
     }
-    params->stitch.maps = build_stitch_maps(
-        cv::Size(params->output_width, params->output_height), cv::Size(info1.width, info1.height),
-        params->stitch.lens_radius, params->stitch.band_rows, params->stitch.rotation);
+    stitch.maps = build_stitch_maps(cv::Size(params->output_width, params->output_height),
+                                    cv::Size(info1.width, info1.height), stitch.lens_radius,
+                                    stitch.band_rows, stitch.rotation);
     return 0;
 }
 
