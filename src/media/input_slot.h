@@ -13,7 +13,7 @@ namespace orbv {
 // (B-frames), whose threads then decode the held-back pictures side by side.
 constexpr int kFirstPictureThreads = -1;
 
-// One input of the media object: an open container, its chosen video stream with a decoder
+// One input of a call: an open container, its chosen video stream with a decoder
 // that loses no picture, its sound stream (if any) with its decoder, and the reading of
 // packets and pictures. Opening happens in two steps so that the owner can tell a file that
 // could not be opened at all from one that opened and then failed.

@@ -9,7 +9,7 @@
 
 namespace orbv {
 
-// The one output of the media object: a container opened by name, its video and sound
+// The one output of a media job: a container opened by name, its video and sound
 // streams with their encoders, the file with its header and trailer. The writers go through
 // it in this order: create, add the streams, open_file, write_header, frames per stream,
 // write_trailer; close on every return.
