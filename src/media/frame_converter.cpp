@@ -76,7 +76,6 @@ int32_t FrameConverter::convert_frame(const AVFrame* frame1, const AVFrame* fram
                                       const StitchSetup& params, const EncodeStep& encode,
                                       AVFrame* target) {
     const int32_t result = convert(frame1, frame2, params, encode, target);
-    errnum = result;
     return result < 0 ? result : 0;
 }
 

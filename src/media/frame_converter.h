@@ -36,13 +36,11 @@ class FrameConverter {
     // AVERROR(EINVAL) when a lens frame does not split into three 4:2:0 planes, the planes
     // do not stack (different widths, a side of 32767 or more), the maps are missing or do not
     // fit the target, and
-    // AVERROR(ENOMEM) when a frame cannot be allocated. errnum receives the result. The two
-    // input frames are only read. A target, a writable 4:2:0 frame of the maps' size, receives
-    // the stitched picture and goes to the step; without one the converter's own planes do.
+    // AVERROR(ENOMEM) when a frame cannot be allocated. The two input frames are only read. A
+    // target, a writable 4:2:0 frame of the maps' size, receives the stitched picture and goes to
+    // the step; without one the converter's own planes do.
     int32_t convert_frame(const AVFrame* frame1, const AVFrame* frame2, const StitchSetup& params,
                           const EncodeStep& encode, AVFrame* target = nullptr);
-
-    int32_t errnum = 0;  // the last call's result (the encoder step's, or the own code)
 
     // Bytes held between calls: canvases, output planes and 4:2:0 copies.
     size_t held_bytes() const;
