@@ -1,5 +1,6 @@
 #include "media/file_content.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,25 @@ FileContent file_content(const char* path) {
 bool begins_as_jpeg(const char* path) {
     std::vector<uint8_t> head;
     return read_head(path, 3, &head) && jpeg_start(head);
+}
+
+const AVInputFormat* format_as_jpeg_name(const char* path) {
+    // FFmpeg's own probe of an opened file: 2 KiB, doubled up to 1 MiB, until one demuxer is
+    // more than a guess (in the last round, any score), each round on zeros past its bytes.
+    constexpr int kFirst = 2048, kLast = 1 << 20;
+    std::vector<uint8_t> head;
+    if (!read_head(path, kLast, &head)) return nullptr;
+    const int size = static_cast<int>(head.size());
+    for (int probe_size = kFirst;; probe_size *= 2) {
+        const bool last = probe_size >= kLast || probe_size >= size;
+        const int used = std::min(probe_size, size);
+        std::vector<uint8_t> padded(head.begin(), head.begin() + used);
+        padded.resize(padded.size() + AVPROBE_PADDING_SIZE, 0);
+        AVProbeData probe{"picture.jpg", padded.data(), used, nullptr};
+        int score = last ? 0 : AVPROBE_SCORE_RETRY;
+        if (const AVInputFormat* format = av_probe_input_format2(&probe, 1, &score)) return format;
+        if (last) return nullptr;
+    }
 }
 
 }  // namespace orbv

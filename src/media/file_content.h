@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "util/ffmpeg_ptr.h"
+
 // What a file holds, told by its first bytes as FFmpeg's probe reads them, whatever its name.
 namespace orbv {
 
@@ -22,5 +24,8 @@ FileContent file_content(const char* path);
 
 // Whether the file begins with a JPEG picture's start marker and another marker.
 bool begins_as_jpeg(const char* path);
+
+// The demuxer FFmpeg would choose for the file if it were named .jpg; null when none.
+const AVInputFormat* format_as_jpeg_name(const char* path);
 
 }  // namespace orbv

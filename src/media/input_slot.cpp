@@ -55,16 +55,18 @@ int32_t InputSlot::open_container(const char* path, MediaError& error) {
     AVFormatContext* raw = nullptr;
     const AVInputFormat* format = nullptr;
     AVDictionary* options = nullptr;
-    // FFmpeg picks the image demuxer by a picture's name; a JPEG picture under another name is
-    // read as the same demuxer reads a .jpg, so that it gives the same facts. The name is then
-    // no pattern of numbered files.
+    // FFmpeg's choice of demuxer for a picture depends on its name; a JPEG picture under
+    // another name is read by the demuxer a .jpg name would get, so that it gives the same
+    // facts. The image demuxer then takes the name as it is, no pattern of numbered files.
     if (!is_jpeg_name(file_extension(path)) && begins_as_jpeg(path) &&
         file_content(path).kind == FileKind::kJpegPicture) {
-        raw = avformat_alloc_context();
-        if (raw == nullptr) return error.fail(AVERROR(ENOMEM));
-        raw->video_codec_id = AV_CODEC_ID_MJPEG;
-        format = av_find_input_format("image2");
-        av_dict_set(&options, "pattern_type", "none", 0);
+        format = format_as_jpeg_name(path);
+        if (format != nullptr && std::strcmp(format->name, "image2") == 0) {
+            raw = avformat_alloc_context();
+            if (raw == nullptr) return error.fail(AVERROR(ENOMEM));
+            raw->video_codec_id = AV_CODEC_ID_MJPEG;
+            av_dict_set(&options, "pattern_type", "none", 0);
+        }
     }
     const int ret = avformat_open_input(&raw, path, format, &options);
     av_dict_free(&options);
