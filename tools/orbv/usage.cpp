@@ -1,3 +1,4 @@
+#include <cctype>
 #include <sstream>
 #include <vector>
 
@@ -16,10 +17,13 @@ const char* usage_text() {
            "equirectangular panorama or extract its sound, through liborbv.\n"
            "\n"
            "Commands:\n"
-           "  analyze FILE [--thumbnail OUT] [--width N] [--force]\n"
-           "      analyse a JPEG still or MOV/MP4 movie; write a thumbnail N pixels wide\n"
-           "      (0: the source's); --force writes it for files of any camera. analyse is\n"
-           "      another name of the command\n"
+           "  analyze FILE... [ANALYZE OPTION]...\n"
+           "      analyse JPEG stills and MOV/MP4 movies in one run: what each is, its\n"
+           "      camera values, and whether it is a target, that is a file\n"
+           "      from the supported camera, or a panorama orbv made.\n"
+           "      One block per file, headed by its name; values the file lacks are left\n"
+           "      out. A failed file is reported and the others go on. analyse is another\n"
+           "      name of the command\n"
            "  export LENS1 LENS2 OUT [EXPORT OPTION]...\n"
            "      stitch the two lens files of one shot into an equirectangular panorama:\n"
            "      .mov for the viewer (PCM sound), .mp4 to share (AAC sound), .jpg for a\n"
@@ -33,9 +37,22 @@ const char* usage_text() {
            "  help COMMAND\n"
            "      show the part of this help about COMMAND, as COMMAND --help does\n"
            "\n"
+           "Analyze options:\n"
+           "  -r                      analyse the JPEG and MOV/MP4 files below a directory\n"
+           "      --thumbnail OUT     write the one file's thumbnail to OUT (.jpg)\n"
+           "      --thumbnail-dir DIR write DIR/NAME.jpg for each file NAME.EXT; an existing\n"
+           "                          one is kept without -y, and its file named as skipped\n"
+           "      --width N           thumbnail N pixels wide before the picture's EXIF or\n"
+           "                          display turn (0, the default: the source's width)\n"
+           "      --fit N             thumbnail whose longer side, as shown, is N pixels\n"
+           "      --force             write thumbnails for files of any camera, not only\n"
+           "                          for targets\n"
+           "\n"
            "Export options:\n"
-           "      --width N           panorama width, even, up to 16384, stills 32766 (3840)\n"
-           "      --height N          panorama height, even (half the width)\n"
+           "      --width N           panorama width, a multiple of 4, up to 16384 for a\n"
+           "                          movie and 32764 for a still (3840)\n"
+           "      --height N          panorama height, even; a panorama is 2:1, so either\n"
+           "                          option sets the other (1920)\n"
            "      --y-rotation DEG    turn the sphere about its Y axis, the horizontal axis\n"
            "                          through the panorama's quarter columns, in whole\n"
            "                          degrees (0). The centre column then looks DEG further\n"
@@ -47,15 +64,25 @@ const char* usage_text() {
            "      --roll1 DEG, --roll2 DEG\n"
            "                          turn each lens image about its centre (0)\n"
            "      --offsets1 Y,U,V, --offsets2 Y,U,V\n"
-           "                          colour offsets per lens (" ORBV_TEXT_OF(ORBV_OFFSET_UNCHANGED) ": unchanged)\n"
+           "                          colour offsets per lens, added to samples of 0 to 255\n"
+           "                          and clamped: -255 to 255 each\n"
+           "                          (" ORBV_TEXT_OF(ORBV_OFFSET_UNCHANGED) ", the default: unchanged)\n"
            "      --start1 S, --start2 S, --end1 S, --end2 S\n"
-           "                          trim times in seconds (0 and -1: whole input)\n"
+           "                          trim times in seconds from each movie's first\n"
+           "                          picture, both inclusive; a start of 0 or less: from the\n"
+           "                          start, an end below 0: to the end (0, -1). A start at or\n"
+           "                          past the movie's end, or an end before the start, is\n"
+           "                          refused (30001 Trim Error InputFile1 or 2). Movies only\n"
            "      --audio-input 0|1   the sound of LENS1 (0) or of LENS2 (1) (0)\n"
            "      --band FILE         seam band image\n"
            "      --datetime TEXT     capture date in UTC, \"YYYY:MM:DD HH:MM:SS\" (the shot's:\n"
            "                          LENS1's own date, else its file's creation time,\n"
            "                          else now)\n"
            "      --cancel-file FILE  stop once this file exists (default: a private one)\n"
+           "The lens files: two movies or two JPEG stills of one shot, of the same size,\n"
+           "1440, 1936 or 3888 pixels wide, as the camera makes them. Other sizes are\n"
+           "refused with 30001 \"Movie/Image width not in 3888 , 1936 , 1440\", lenses of\n"
+           "different sizes with 30001 \"Movie/Image different width or height\".\n"
            "\n"
            "Options:\n"
            "  -y, --overwrite         replace an existing output, thumbnail or audio file;\n"
@@ -63,7 +90,10 @@ const char* usage_text() {
            "  -q, --quiet             no progress line and no log of liborbv or FFmpeg\n"
            "  -v, --verbose           the whole log of liborbv and FFmpeg's notes\n"
            "      --json              one line per callback on standard output,\n"
-           "                          {\"state\":N,\"document\":{...}}, and no progress line\n"
+           "                          {\"state\":N,\"document\":{...}}, and no progress line;\n"
+           "                          analyze: one line per file, the library's document\n"
+           "                          with \"file\" and \"state\" first. A failure or refusal\n"
+           "                          also carries orbv's line as \"message\"\n"
            "  -h, --help              show this help\n"
            "      --version           show the versions of orbv, liborbv, FFmpeg and OpenCV\n"
            "\n"
@@ -78,7 +108,10 @@ const char* usage_text() {
            "through the cancel file (the job removes its output, orbv exits 3); a second is\n"
            "absorbed; a third stops orbv at once (exit 3), removing the output it began.\n"
            "\n"
-           "Exit status: 0 done, 1 failed, 2 usage error or unfit output, 3 cancelled.\n"
+           "An analysis of more than 20 files shows its progress in the same way.\n"
+           "\n"
+           "Exit status: 0 done, 1 failed (analyze: any file), 2 usage error or unfit output\n"
+           "(also an output name or panorama size the library refuses), 3 cancelled.\n"
            "\n"
            "Environment:\n"
            "  ORBV_LOG                liborbv's log: all, error or none (orbv: error)\n"
@@ -117,7 +150,11 @@ std::string command_usage(const std::string& command) {
         break;
     }
     std::string text = "Usage: orbv [OPTION]... " + synopsis + "\n" + about;
-    if (command == "export") text += "\nExport options:\n" + block(lines, "Export options:");
+    // "Analyze options:" for analyze, and so on.
+    std::string title = command + " options:";
+    title[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(title[0])));
+    const std::string options = block(lines, title);
+    if (!options.empty()) text += "\n" + title + "\n" + options;
     return text + "\nOptions:\n" + block(lines, "Options:");
 }
 
