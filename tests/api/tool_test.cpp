@@ -176,6 +176,10 @@ TEST_F(Tool, FailuresBlameTheFileOrOption) {
         {"$ORBV -q export $M1 $M2 w.mov --width 100000", 2, "",
          "orbv: --width 100000: the panorama size is not supported \\(30001 [^\n]*16384 pixels a "
          "side\\)\n"},
+        // As root the permission bits do not stop reading: the call runs as nobody.
+        {"cp $S1 x.jpg && chmod 000 x.jpg && $([ $(id -u) = 0 ] && echo setpriv --reuid=65534 "
+         "--regid=65534 --clear-groups) $ORBV analyze x.jpg",
+         1, "", "orbv: x.jpg: permission denied \\(19999 [^\n]*\n", "ORBV_LOG=none"},
         {"$ORBV analyze $F/bad.mov --thumbnail t.jpg; left", 1, "",
          "orbv: [^\n]*bad.mov: damaged picture data \\(19999 [^\n]*\n", "ORBV_LOG=none"},
         // AAC, which an MP4 carries, knows no 37800 samples a second: a failure after the start.

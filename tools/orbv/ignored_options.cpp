@@ -48,7 +48,8 @@ void warn_ignored_options(const FreesizeArgs&, const std::set<std::string>& give
 }
 
 void warn_ignored_for_stills(const std::set<std::string>& given) {
-    warn_each(given, {"--start1", "--start2", "--end1", "--end2", "--audio-input"},
+    // A still pair is one step: no progress point looks at the cancel file.
+    warn_each(given, {"--start1", "--start2", "--end1", "--end2", "--audio-input", "--cancel-file"},
               "on a still pair");
 }
 

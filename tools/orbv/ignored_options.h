@@ -12,7 +12,7 @@ namespace orbv_tool {
 void warn_ignored_options(const AnalyzeArgs& args, const std::set<std::string>& given);
 void warn_ignored_options(const AudioArgs& args, const std::set<std::string>& given);
 void warn_ignored_options(const FreesizeArgs& args, const std::set<std::string>& given);
-// For an export whose lenses are both stills: trim times and the sound input.
+// For an export whose lenses are both stills: trim times, the sound input, the cancel file.
 void warn_ignored_for_stills(const std::set<std::string>& given);
 
 }  // namespace orbv_tool
