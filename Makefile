@@ -69,7 +69,7 @@ tsan: deps
 
 # Only what the demo runs: the library, the tools and their man pages; make test builds the rest.
 demo: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CCACHE)
 	cmake --build $(BUILD) -j $(JOBS) --target orbv_host orbv_sample_shot_cli orbv_man_pages
 	scripts/demo $(BUILD) $(DEMO_DIR)
 
