@@ -6,17 +6,18 @@
 #include "api/documents.h"
 
 // The analyses of the two kinds of camera file, for the analysis call and the export. Each
-// returns 0 or -1 and always leaves a document in *document; a successful one fills *info.
+// returns 0 or -1 and always leaves a document in *document; a successful one fills *info. The
+// thumbnail goes to thumbnail_write_path; the document names thumbnail_path, the host's.
 namespace orbv {
 
 // A JPEG still.
 int32_t ORBV_analyze_jpeg(const char* movie_path, const char* thumbnail_path,
-                          uint32_t thumbnail_width, uint32_t write_flag, Document* document,
-                          AnalysisInfo* info);
+                          const char* thumbnail_write_path, uint32_t thumbnail_width,
+                          uint32_t write_flag, Document* document, AnalysisInfo* info);
 
 // A MOV/MP4 movie.
 int32_t ORBV_analyze_movie(const char* movie_path, const char* thumbnail_path,
-                           uint32_t thumbnail_width, uint32_t write_flag, Document* document,
-                           AnalysisInfo* info);
+                           const char* thumbnail_write_path, uint32_t thumbnail_width,
+                           uint32_t write_flag, Document* document, AnalysisInfo* info);
 
 }  // namespace orbv

@@ -1,5 +1,6 @@
 // ORBV_analyze_image: checks the file and the thumbnail location, picks the still or movie
-// analysis by the file name and reports its document.
+// analysis by the file name and reports its document; a thumbnail replaces a file at its path
+// only once the analysis is done.
 #include "api/analyses.h"
 #include "api/documents.h"
 #include "api/front_end.h"
@@ -24,20 +25,24 @@ Document validate(const char* movie_path, const char* thumbnail_path) {
     return Document();
 }
 
-int32_t analyze(const char* movie_path, const char* thumbnail_path, uint32_t thumbnail_width,
-                uint32_t write_flag, Document* document) {
+// The thumbnail goes to thumbnail_write_path; *created tells whether one was written.
+int32_t analyze(const char* movie_path, const char* thumbnail_path,
+                const char* thumbnail_write_path, uint32_t thumbnail_width, uint32_t write_flag,
+                Document* document, bool* created) {
     const std::string extension = file_extension(movie_path);
     AnalysisInfo info;
+    int32_t result = -1;
     if (is_jpeg_name(extension)) {
-        return ORBV_analyze_jpeg(movie_path, thumbnail_path, thumbnail_width, write_flag, document,
-                                 &info);
+        result = ORBV_analyze_jpeg(movie_path, thumbnail_path, thumbnail_write_path,
+                                   thumbnail_width, write_flag, document, &info);
+    } else if (is_movie_name(extension)) {
+        result = ORBV_analyze_movie(movie_path, thumbnail_path, thumbnail_write_path,
+                                    thumbnail_width, write_flag, document, &info);
+    } else {
+        *document = movie_error_json(movie_path, errors::kAnalysisNotMedia, "", -1);
     }
-    if (is_movie_name(extension)) {
-        return ORBV_analyze_movie(movie_path, thumbnail_path, thumbnail_width, write_flag, document,
-                                  &info);
-    }
-    *document = movie_error_json(movie_path, errors::kAnalysisNotMedia, "", -1);
-    return -1;
+    *created = info.created_thumbnail;
+    return result;
 }
 
 }  // namespace
@@ -49,9 +54,14 @@ extern "C" ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const cha
     using namespace orbv;
     return run_front_end<int64_t>(
         thumbnail_path, callback, [&] { return validate(movie_path, thumbnail_path); },
-        [&](Document* document) {
-            return CallOutcome{
-                analyze(movie_path, thumbnail_path, thumbnail_width, writeFlag, document)};
+        [&](const char* text, int32_t errnum) {
+            return movie_error_json(movie_path, errors::kThumbnailNotWritable, text, errnum);
+        },
+        [&](Document* document, const char* write_path) {
+            CallOutcome outcome;
+            outcome.result = analyze(movie_path, thumbnail_path, write_path, thumbnail_width,
+                                     writeFlag, document, &outcome.wrote_output);
+            return outcome;
         },
         [&](const char* text) {
             return movie_error_json(movie_path, errors::kAnalysisUnknown, text, -1);

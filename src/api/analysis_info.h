@@ -18,6 +18,7 @@ struct AnalysisInfo {
     bool is_target = false;
     bool is_still = false;         // analysed as a still, by its name
     bool is_jpeg_picture = false;  // one JPEG picture, by its content
+    bool created_thumbnail = false;
 };
 
 }  // namespace orbv

@@ -24,8 +24,8 @@ std::string signalled(const std::string& out, const std::string& steps) {
     static const std::map<char, std::string> kStep = {
         {'^', "kill -STOP $!"}, {'~', "kill -CONT $!"}, {'-', "sleep 0.2"},
         {'I', "kill -INT $!"},  {'T', "kill -TERM $!"}, {'H', "kill -HUP $!"}};
-    std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until [ -e " + out +
-                       " ] || ! kill -0 $!; do sleep 0.02; done; ";
+    std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until ls " + out +
+                       ".orbv-unfinished-* >/dev/null 2>&1 || ! kill -0 $!; do sleep 0.02; done; ";
     for (const char c : steps) text += kStep.at(c) + " 2>/dev/null; ";
     return text + "wait $!; }";
 }
