@@ -87,6 +87,7 @@ int32_t thumbnail_step(const AnalysisFormat& format, const AnalysisRequest& requ
     *created = false;
     if (request.thumbnail_path == nullptr || (request.write_flag == 0 && !is_target)) return 0;
     ThumbnailJob thumbnail(media.take_input(0));
+    thumbnail.name_output(request.thumbnail_path);
     const JobOutcome outcome = thumbnail.write_thumbnail(
         request.thumbnail_write_path, static_cast<int32_t>(request.thumbnail_width), orientation);
     if (outcome.result != 0) {

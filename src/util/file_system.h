@@ -26,7 +26,8 @@ bool is_writable(const char* path);
 void remove_file(const char* path);
 // The file a path finally names: its symbolic links followed (a relative link read from its own
 // folder), so that a file written there replaces the link's target, not the link. The path
-// itself when it names no link; "" with *error set (ELOOP) when the links go round.
+// itself when it names no link; "" with *error set to the system's code when a link cannot be
+// read (ELOOP when the links go round).
 std::string link_target(const char* path, int* error);
 // Whether something other than a regular file (a directory, device, FIFO or socket; a link is
 // not followed) carries the name.
