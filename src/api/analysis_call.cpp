@@ -1,5 +1,6 @@
 // ORBV_analyze_image: checks the file and the thumbnail location, picks the still or movie
-// analysis by what the file holds and reports its document.
+// analysis by what the file holds and reports its document; a thumbnail replaces a file at
+// its path only once the analysis is done.
 #include "api/analyses.h"
 #include "api/documents.h"
 #include "api/front_end.h"
@@ -33,10 +34,16 @@ extern "C" ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const cha
     using namespace orbv;
     return run_front_end<int64_t>(
         thumbnail_path, callback, [&] { return validate(movie_path, thumbnail_path); },
-        [&](Document* document) {
+        [&](const char* text, int32_t errnum) {
+            return movie_error_json(movie_path, errors::kThumbnailNotWritable, text, errnum);
+        },
+        [&](Document* document, const char* write_path) {
             AnalysisInfo info;
-            return CallOutcome{analyze_by_content(movie_path, thumbnail_path, thumbnail_width,
-                                                  writeFlag, document, &info)};
+            CallOutcome outcome;
+            outcome.result = analyze_by_content(movie_path, thumbnail_path, write_path,
+                                                thumbnail_width, writeFlag, document, &info);
+            outcome.wrote_output = info.created_thumbnail;
+            return outcome;
         },
         [&](const char* text) {
             return movie_error_json(movie_path, errors::kAnalysisUnknown, text, -1);

@@ -18,6 +18,7 @@ struct AnalysisInfo {
     bool is_target = false;
     bool is_still = false;         // analysed as a still: a JPEG picture by its first bytes
     bool is_jpeg_picture = false;  // one JPEG picture, as FFmpeg decodes it
+    bool created_thumbnail = false;
 };
 
 }  // namespace orbv

@@ -1,5 +1,5 @@
 // ORBV_get_audio: checks the movie and the audio file's location, runs the extraction and
-// reports its outcome; a failed audio file is removed when the call wrote it.
+// reports its outcome; the audio file replaces a file at its path only once it is complete.
 #include "api/documents.h"
 #include "api/front_end.h"
 #include "api/host_progress.h"
@@ -13,10 +13,11 @@
 namespace orbv {
 
 // The media work of the extraction: opens the movie, checks its sound and the audio path, and
-// writes the track. 0 with the result document, -1 with an error document.
-int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t bit_rate,
-                         const char* cancel_path, int32_t* canceled, Document* document,
-                         ProgressCallback callback) {
+// writes the track into write_path. 0 with the result document, -1 with an error document; the
+// documents name audio_path, the host's.
+int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, const char* write_path,
+                         int32_t bit_rate, const char* cancel_path, int32_t* canceled,
+                         Document* document, ProgressCallback callback) {
     log_message(LOG_TRACE, "[_ORBVX_get_audio]");
     try {
         libavIF media(movie_path);
@@ -44,7 +45,7 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, int32_t
                     or_null(cancel_path), bit_rate);
         AudioProgress progress(callback, cancel_path, movie_path, audio_path);
         const JobOutcome outcome =
-            SoundExtraction(media.take_input(0)).write_audio(audio_path, bit_rate, progress);
+            SoundExtraction(media.take_input(0)).write_audio(write_path, bit_rate, progress);
         if (outcome.result == 0) {
             *document = audio_result_json(movie_path, audio_path);
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
@@ -84,10 +85,14 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
     };
     return run_front_end<int32_t>(
         audio_path, callback, validate,
-        [&](Document* document) {
+        [&](const char* text, int32_t errnum) {
+            return audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, text,
+                                    errnum);
+        },
+        [&](Document* document, const char* write_path) {
             int32_t canceled = 0;
-            const int32_t result = _ORBVX_get_audio(movie_path, audio_path, bit_rate, cancel_path,
-                                                    &canceled, document, callback);
+            const int32_t result = _ORBVX_get_audio(movie_path, audio_path, write_path, bit_rate,
+                                                    cancel_path, &canceled, document, callback);
             log_message(LOG_TRACE, "[ORBVX_get_audio] state = %d", result);
             return CallOutcome{result, canceled != 0};
         },

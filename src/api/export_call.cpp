@@ -1,6 +1,6 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
-// outcome; a failed output is removed when the call wrote it.
+// outcome; the panorama replaces a file at the export path only once it is complete.
 #include <optional>
 
 #include "api/documents.h"
@@ -69,7 +69,11 @@ extern "C" ORBV_API int32_t ORBV_export(
     using namespace orbv;
     return run_front_end<int32_t>(
         export_path, callback, [&] { return validate(movie_path1, movie_path2, export_path); },
-        [&](Document* document) {
+        [&](const char* text, int32_t errnum) {
+            return export_error_json(movie_path1, movie_path2, export_path,
+                                     errors::kExportNotWritable, text, errnum);
+        },
+        [&](Document* document, const char* write_path) {
             ExportParams params;
             params.output_width = output_width;
             params.output_height = output_height;
@@ -85,8 +89,8 @@ extern "C" ORBV_API int32_t ORBV_export(
             params.datetime = datetime;
             int32_t canceled = 0;
             const int32_t result =
-                _ORBV_export(movie_path1, movie_path2, export_path, band_image_path, cancel_path,
-                             params, document, &canceled, callback);
+                _ORBV_export(movie_path1, movie_path2, export_path, write_path, band_image_path,
+                             cancel_path, params, document, &canceled, callback);
             return CallOutcome{result, canceled != 0};
         },
         [&](const char* text) {

@@ -25,11 +25,13 @@ extern "C" {
 namespace orbv {
 namespace {
 
-// The paths of one export and the document its failures leave.
+// The paths of one export and the document its failures leave. The documents name the host's
+// export path; the panorama is written to write_path.
 struct ExportJob {
     const char* movie_path1;
     const char* movie_path2;
     const char* export_path;
+    const char* write_path;
     Document* document;
 
     int32_t fail(ErrorCode code, const char* api_errstr, int32_t api_errnum, int32_t result) {
@@ -43,7 +45,7 @@ struct ExportJob {
 // its document is not needed. A file of neither kind counts as a failed analysis.
 int32_t analyze_input(const char* path, AnalysisInfo* info) {
     Document ignored;
-    return analyze_by_content(path, nullptr, 0, 0, &ignored, info);
+    return analyze_by_content(path, nullptr, nullptr, 0, 0, &ignored, info);
 }
 
 // Both inputs analysed, and of one size.
@@ -144,7 +146,7 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
                             job.export_path);
     progress.announce(*count);
 
-    const JobOutcome outcome = panorama.write_video(job.export_path, progress);
+    const JobOutcome outcome = panorama.write_video(job.write_path, progress);
     if (outcome.result != 0) {
         *canceled = outcome.cancelled ? 1 : 0;
         const ErrorCode code =
@@ -197,7 +199,7 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
 int32_t mark_as_panorama(ExportJob& job, bool is_jpeg, const ExportParams& params) {
     int32_t write_errnum = 0;
     std::string write_errstr;
-    if (insert_panorama_metadata(job.export_path, is_jpeg, params, &write_errnum, &write_errstr) ==
+    if (insert_panorama_metadata(job.write_path, is_jpeg, params, &write_errnum, &write_errstr) ==
         0) {
         return 0;
     }
@@ -209,10 +211,11 @@ int32_t mark_as_panorama(ExportJob& job, bool is_jpeg, const ExportParams& param
 }  // namespace
 
 int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const char* export_path,
-                     const char* band_image_path, const char* cancel_path, ExportParams params,
-                     Document* document, int32_t* canceled, ProgressCallback callback) {
+                     const char* write_path, const char* band_image_path, const char* cancel_path,
+                     ExportParams params, Document* document, int32_t* canceled,
+                     ProgressCallback callback) {
     log_message(LOG_TRACE, "[_ORBV_export]");
-    ExportJob job{movie_path1, movie_path2, export_path, document};
+    ExportJob job{movie_path1, movie_path2, export_path, write_path, document};
     AnalysisInfo info1, info2;
     int32_t result = analyze_pair(job, &info1, &info2);
     if (result == 0) result = prepare_projection(job, band_image_path, info1, info2, &params);

@@ -90,8 +90,9 @@ int32_t thumbnail_step(const AnalysisFormat& format, const AnalysisRequest& requ
     *created = false;
     if (request.thumbnail_path == nullptr || (request.write_flag == 0 && !is_target)) return 0;
     ThumbnailJob thumbnail(media.take_input(0));
+    thumbnail.name_output(request.thumbnail_path);
     const JobOutcome outcome = thumbnail.write_thumbnail(
-        request.thumbnail_path, static_cast<int32_t>(request.thumbnail_width), orientation);
+        request.thumbnail_write_path, static_cast<int32_t>(request.thumbnail_width), orientation);
     if (outcome.result != 0) {
         return fail_media_step(request.path, errors::kThumbnailWriteFailed, outcome.error,
                                std::string(format.tag()) + " write_tuhmbnail error", document);
@@ -117,7 +118,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
                                std::string(format.tag()) + " open_inputfile error", document);
     }
     // The record is taken before the thumbnail job takes the input over.
-    const AnalysisInfo found = analysis_info(metadata.exif, media, is_target, format.is_still());
+    AnalysisInfo found = analysis_info(metadata.exif, media, is_target, format.is_still());
     // Other cameras' movies keep their date in the container only.
     const std::string date = format.is_still() ? "" : container_date(media.input(0).container());
     bool created_thumbnail = false;
@@ -128,6 +129,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     *document = analysis_json(
         request.path, request.thumbnail_path,
         analysis_fields(metadata, media, is_target, created_thumbnail, format.type(), date));
+    found.created_thumbnail = created_thumbnail;
     *info = found;
     media.close_input();
     return 0;

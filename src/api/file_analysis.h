@@ -30,7 +30,8 @@ bool is_target_file(const CameraMetadata& metadata);
 // The host's request for one analysis.
 struct AnalysisRequest {
     const char* path;
-    const char* thumbnail_path;
+    const char* thumbnail_path;        // the host's, for the document and the log
+    const char* thumbnail_write_path;  // where the thumbnail is written
     uint32_t thumbnail_width;
     uint32_t write_flag;
 };

@@ -58,9 +58,11 @@ class MovieFormat final : public AnalysisFormat {
 
 }  // namespace
 
-int32_t ORBV_analyze_movie(const char* path, const char* thumbnail_path, uint32_t thumbnail_width,
+int32_t ORBV_analyze_movie(const char* path, const char* thumbnail_path,
+                           const char* thumbnail_write_path, uint32_t thumbnail_width,
                            uint32_t write_flag, Document* result_text, AnalysisInfo* info) {
-    return analyze_file(MovieFormat(), {path, thumbnail_path, thumbnail_width, write_flag},
+    return analyze_file(MovieFormat(),
+                        {path, thumbnail_path, thumbnail_write_path, thumbnail_width, write_flag},
                         result_text, info);
 }
 

@@ -78,7 +78,8 @@ int32_t ThumbnailJob::write(const char* path, int32_t width_request, int32_t ori
 int32_t ThumbnailJob::open_thumbnail(const char* path, int32_t width, int32_t height) {
     // Without a muxer for the name or for "jpeg" there is no code of FFmpeg's to report.
     if (output_.create(path, "jpeg") < 0) {
-        error_.fail(0, "Colud Not Open OutputFile:%s", or_null(path));
+        error_.fail(0, "Colud Not Open OutputFile:%s",
+                    or_null(output_name_ != nullptr ? output_name_ : path));
         return AVERROR_EXIT;
     }
     int32_t ret = output_.add_video_stream(output_.format()->video_codec, width, height,

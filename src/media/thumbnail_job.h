@@ -24,6 +24,9 @@ class ThumbnailJob {
     // any picture decodes. The output is closed on every return.
     JobOutcome write_thumbnail(const char* path, int32_t width, int32_t orientation,
                                ThumbnailDecode decode = ThumbnailDecode::Reduced);
+    // The name the job's messages give the output when it is not the path written (the host's
+    // name of a file written under another one until it is complete).
+    void name_output(const char* name) { output_name_ = name; }
 
   private:
     int32_t write(const char* path, int32_t width, int32_t orientation, ThumbnailDecode decode);
@@ -35,6 +38,7 @@ class ThumbnailJob {
     InputSlot input_;
     OutputFile output_;
     MediaError error_;
+    const char* output_name_ = nullptr;
 };
 
 }  // namespace orbv

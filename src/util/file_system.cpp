@@ -1,11 +1,15 @@
 #include "util/file_system.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <random>
 
 namespace orbv {
 
@@ -60,33 +64,75 @@ void remove_file(const char* path) {
     if (path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path);
 }
 
-FileStamp file_stamp(const char* path) {
-    FileStamp stamp;
-    struct stat st;
-    if (path == nullptr || ::stat(path, &st) != 0) return stamp;
-    auto ns = [](const timespec& t) {
-        return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-    };
-    stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.modified_ns = ns(st.st_mtim);
-    stamp.changed_ns = ns(st.st_ctim);
-    return stamp;
+std::string link_target(const char* path, int* error) {
+    // As many links as the system itself follows in one path.
+    constexpr int kMaxLinks = 40;
+    std::string current = path != nullptr ? path : "";
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        char target[PATH_MAX];
+        const ssize_t length = ::readlink(current.c_str(), target, sizeof(target));
+        if (length < 0 || static_cast<size_t>(length) >= sizeof(target)) {
+            *error = length < 0 ? errno : ENAMETOOLONG;
+            return std::string();
+        }
+        const std::string next(target, static_cast<size_t>(length));
+        current = !next.empty() && next[0] == '/' ? next : directory_of(current.c_str()) + next;
+    }
+    *error = ELOOP;
+    return std::string();
 }
 
-// Opening for writing truncates, and truncating or writing moves the change time even when
-// the size comes out the same, so an unchanged stamp means the call never wrote there.
-void remove_output(const char* path, const FileStamp& before) {
-    const FileStamp now = file_stamp(path);
-    const bool untouched =
-        now.exists == before.exists &&
-        (!now.exists ||
-         (now.device == before.device && now.inode == before.inode && now.size == before.size &&
-          now.modified_ns == before.modified_ns && now.changed_ns == before.changed_ns));
-    if (!untouched) remove_file(path);
+bool holds_other_than_file(const char* path) {
+    struct stat st;
+    return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
+
+std::string create_unfinished_file(const std::string& path, int* error) {
+    constexpr size_t kTokenLength = 6;
+    const std::string marker = ".orbv-unfinished-";
+    const std::string folder = directory_of(path.c_str());
+    std::string name = path.substr(folder.size());
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    const size_t fixed = marker.size() + kTokenLength + extension.size();
+    const size_t name_max = static_cast<size_t>(NAME_MAX);
+    if (fixed >= name_max) {
+        *error = ENAMETOOLONG;
+        return std::string();
+    }
+    // Cut the name at a character's first byte, so that a shortened UTF-8 name stays UTF-8.
+    if (name.size() > name_max - fixed) {
+        size_t keep = name_max - fixed;
+        while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+        name.resize(keep);
+    }
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    std::uniform_int_distribution<size_t> pick(0, sizeof(kLetters) - 2);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string token;
+        for (size_t i = 0; i < kTokenLength; ++i) token += kLetters[pick(random)];
+        const std::string candidate = folder + name + marker + token + extension;
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            return candidate;
+        }
+        if (errno != EEXIST) break;
+    }
+    *error = errno;
+    return std::string();
+}
+
+int copy_permissions(const char* from, const char* to) {
+    struct stat st;
+    if (::stat(from, &st) != 0 || ::chmod(to, st.st_mode & 07777) != 0) return errno;
+    return 0;
+}
+
+int replace_file(const char* from, const char* to) { return ::rename(from, to) == 0 ? 0 : errno; }
 
 bool same_file(const char* path1, const char* path2) {
     struct stat a, b;

@@ -24,20 +24,25 @@ bool is_writable(const char* path);
 // Removes a regular file, or a symbolic link to one (the link itself); anything else that
 // carries the name (a directory, device, FIFO or socket) is left alone.
 void remove_file(const char* path);
-// What a path names before a call writes there: enough to tell afterwards whether the call
-// created, truncated or rewrote the file.
-struct FileStamp {
-    bool exists = false;
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    int64_t size = 0;
-    int64_t modified_ns = 0;
-    int64_t changed_ns = 0;
-};
-FileStamp file_stamp(const char* path);
-// The clean-up of a failed call: removes the output (as remove_file) unless it is still the
-// file stamped before the call, which the call then never opened for writing.
-void remove_output(const char* path, const FileStamp& before);
+// The file a path finally names: its symbolic links followed (a relative link read from its own
+// folder), so that a file written there replaces the link's target, not the link. The path
+// itself when it names no link; "" with *error set to the system's code when a link cannot be
+// read (ELOOP when the links go round).
+std::string link_target(const char* path, int* error);
+// Whether something other than a regular file (a directory, device, FIFO or socket; a link is
+// not followed) carries the name.
+bool holds_other_than_file(const char* path);
+// Creates a new empty file, exclusively, beside `path` under a name that says what it is:
+// "<name>.orbv-unfinished-<6 letters or digits><extension of name>", the extension last so
+// that a muxer chosen by the name is the one `path` would get (the name part is shortened when
+// the whole would not fit a file name). Its permission bits are those of a new file. Its path,
+// or "" with *error set to the system's code.
+std::string create_unfinished_file(const std::string& path, int* error);
+// Gives `to` the permission bits of `from`; 0 or the system's code.
+int copy_permissions(const char* from, const char* to);
+// Moves the file `from` over `to` in one step: `to` names either its old file or the new one,
+// whatever happens. 0 or the system's code.
+int replace_file(const char* from, const char* to);
 // Whether both paths name one existing file (links included).
 bool same_file(const char* path1, const char* path2);
 // Directory part with its trailing '/', "" when the path has none.

@@ -1,12 +1,15 @@
-// What a call does to the file it writes: no removal but of regular files, only the kind of file
-// the job makes; documents that stay JSON. Inputs named as outputs and earlier files at output
-// names are checked with the front ends' failures, version-1 track headers with the readers.
+// What a call does to the file it writes: an earlier file replaced only by a complete output, and
+// only a regular one; only the kind of file the job makes; documents that stay JSON. Inputs named
+// as outputs and earlier files at output names are checked with the front ends' failures, version-1
+// track headers with the readers.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "orbv.h"
@@ -51,37 +54,113 @@ CallbackRecord call(char family, ExportArgs a, ProgressCallback callback = Recor
     return rec.final_record();
 }
 
-// The host swaps the output the call created for a node of another kind, and the call,
-// cancelled, must leave that in place.
+// While the job runs the host puts a node of another kind at the output's name, which the
+// finished output must not replace.
 std::string g_swap_path;
 mode_t g_swap_kind = 0;
 bool g_swapped = false;
 void swapping_callback(int32_t state, const char* json) {
     Recorder::callback(state, json);
-    if (state == STATE_START && ::unlink(g_swap_path.c_str()) == 0)
+    if (state == STATE_START)
         g_swapped = g_swap_kind == S_IFDIR
                         ? ::mkdir(g_swap_path.c_str(), 0700) == 0
                         : ::mknod(g_swap_path.c_str(), g_swap_kind | 0600, makedev(1, 3)) == 0;
 }
 
-TEST(OutputSafety, OnlyRegularFilesAreRemoved) {
+TEST(OutputSafety, OnlyRegularFilesAreReplaced) {
     TempDir out;
-    const std::string cancel = out.file("cancel");
-    write_file(cancel, "");
     for (const mode_t kind : {S_IFIFO, S_IFSOCK, S_IFCHR, S_IFDIR}) {
         g_swap_path = out.file("out" + std::to_string(kind) + ".wav");
         g_swap_kind = kind;
         g_swapped = false;
-        ExportArgs a{sound(), "", g_swap_path};
-        a.cancel = cancel;
-        EXPECT_EQ(call('2', a, swapping_callback).state, STATE_CANCELED);
+        const CallbackRecord r = call('2', {sound(), "", g_swap_path}, swapping_callback);
         if (!g_swapped) {
             EXPECT_EQ(kind, S_IFCHR) << "only a device node needs the right to make it";
             continue;
         }
+        EXPECT_EQ(json_field(r.document, "errnum"), "20003") << kind;
         struct stat st;
         EXPECT_TRUE(::lstat(g_swap_path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == kind)
             << kind;
+        // Found there before the call, it is refused before any work.
+        EXPECT_EQ(json_field(call('2', {sound(), "", g_swap_path}).document, "errnum"), "20003");
+        EXPECT_EQ(listing(out.path()).size(), 1u);
+        ::rmdir(g_swap_path.c_str()), ::unlink(g_swap_path.c_str());
+    }
+}
+
+// The file that has the output's name (0604, or a link to sub/<name>) is replaced, in one step,
+// only by a complete output, with its permission bits; whatever the outcome, the unfinished
+// file is gone.
+TEST(OutputSafety, AnEarlierFileIsReplacedOnlyByACompleteOutput) {
+    TempDir dir;
+    const std::string cancel = dir.file("cancel"), sub = dir.file("sub");
+    write_file(cancel, "");
+    ::mkdir(sub.c_str(), 0700);
+    const std::string lens = movies().lens2, whole = dir.file("whole.mov");
+    run_command("ffmpeg -v error -i " + lens + " -c copy -movflags +faststart " + whole);
+    const std::string bytes = read_file(whole), damaged = dir.file("damaged.mov");
+    write_file(damaged, bytes.substr(0, find_atom(bytes, {"mdat"}).start + 8));  // no picture
+    const mode_t mask = ::umask(0), fresh = 0666 & ~mask;
+    ::umask(mask);
+    // Enough pictures to reach a progress report, where the cancel file is seen.
+    const orbv_sample::Shot& ten =
+        shot("ten", 10, false, [](auto& o) { o.sound = orbv_sample::Sound::None; });
+    enum Earlier { kNone, kFile, kLink };
+    const struct {
+        char family;
+        std::string in1, in2, name;
+        Earlier earlier;
+        int32_t state;
+        bool cancelled;
+        uint32_t write_flag;
+    } rows[] = {
+        {'3', ten.lens1, ten.lens2, "cancelled.mov", kFile, STATE_CANCELED, true, 1},
+        {'3', movies().lens1, damaged, "damaged.mp4", kFile, STATE_FAILED, false, 1},
+        {'2', sound(), "", "cancelled.wav", kFile, STATE_CANCELED, true, 1},
+        {'1', damaged, "", "undecodable.jpg", kFile, STATE_FAILED, false, 1},
+        {'1', whole, "", "not_asked.jpg", kFile, STATE_DONE, false, 0},  // no target
+        {'3', stills().lens1, stills().lens2, "done.jpg", kFile, STATE_DONE, false, 1},
+        {'3', stills().lens1, stills().lens2, "new.jpg", kNone, STATE_DONE, false, 1},
+        {'2', sound(), "", "linked.wav", kLink, STATE_DONE, false, 1},
+        {'2', sound(), "", "linked_cancelled.wav", kLink, STATE_CANCELED, true, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = dir.file(row.name);
+        const std::string target = row.earlier == kLink ? sub + "/" + row.name : path;
+        if (row.earlier != kNone) write_file(target, "earlier"), ::chmod(target.c_str(), 0604);
+        if (row.earlier == kLink) ::symlink(("sub/" + row.name).c_str(), path.c_str());
+        // A host that reads the earlier file meanwhile goes on reading it, whatever the outcome.
+        const int reader = ::open(target.c_str(), O_RDONLY);
+        ExportArgs a{row.in1, row.in2, path};
+        a.cancel = row.cancelled ? cancel : kNull;
+        a.width = 256, a.height = 128;
+        Recorder rec;
+        if (row.family == '1')
+            ORBV_analyze_image(row.in1.c_str(), path.c_str(), 32, row.write_flag, rec.callback);
+        else
+            call_family(row.family, a, rec.callback);
+        EXPECT_EQ(rec.final_record().state, row.state) << rec.final_record().document;
+        // The documents name the host's output, never the unfinished file.
+        const std::string& document = rec.final_record().document;
+        if (row.family != '1' || row.state == STATE_DONE) {
+            EXPECT_NE(document.find("\"" + escaped(path) + "\""), std::string::npos);
+        }
+        char held[8] = {};
+        EXPECT_EQ(std::string(held, std::max<ssize_t>(0, ::pread(reader, held, 8, 0))),
+                  row.earlier != kNone ? "earlier" : "");
+        ::close(reader);
+        const bool replaced = row.state == STATE_DONE && row.write_flag != 0;
+        EXPECT_EQ(read_file(target) == "earlier", !replaced && row.earlier != kNone);
+        struct stat st;
+        EXPECT_TRUE(::lstat(path.c_str(), &st) == 0 &&
+                    S_ISLNK(st.st_mode) == (row.earlier == kLink));
+        EXPECT_EQ(::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0,
+                  row.earlier == kNone ? fresh : 0604u);
+        EXPECT_EQ(listing(dir.path()).size(), 5u);  // the output, cancel, damaged, sub, whole
+        EXPECT_EQ(listing(sub).size(), row.earlier == kLink ? 1u : 0u);
+        std::remove(target.c_str()), std::remove(path.c_str());
     }
 }
 

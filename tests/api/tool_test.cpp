@@ -32,8 +32,8 @@ std::string signalled(const std::string& out, const std::string& steps) {
     static const std::map<char, std::string> kStep = {
         {'^', "kill -STOP $!"}, {'~', "kill -CONT $!"}, {'-', "sleep 0.2"},
         {'I', "kill -INT $!"},  {'T', "kill -TERM $!"}, {'H', "kill -HUP $!"}};
-    std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until [ -e " + out +
-                       " ] || ! kill -0 $!; do sleep 0.02; done; ";
+    std::string text = "{ $ORBV -q export $M1 $M2 " + out + " --width 1440 & until ls " + out +
+                       ".orbv-unfinished-* >/dev/null 2>&1 || ! kill -0 $!; do sleep 0.02; done; ";
     for (const char c : steps) text += kStep.at(c) + " 2>/dev/null; ";
     return text + "wait $!; }; left";
 }
@@ -298,7 +298,7 @@ TEST_F(Tool, ExportsProgressAndDates) {
 TEST_F(Tool, CancelsAndSignals) {
     // A cancel file that exists stops the export at its first report and takes the output.
     // Signals cancel through a private cancel file: no stale file of an earlier run's name
-    // stops a run, and three signals stop the tool at once without a partial output.
+    // stops a run, and three signals stop the tool at once.
     check({
         {"$ORBV export $M1 $M2 c.mov --width 1440 --cancel-file $S1; left", 3, "",
          kBar0 + " 0/30 frames\n[\\s\\S]*orbv: export cancelled\n", "ORBV_LOG=none"},
@@ -309,7 +309,9 @@ TEST_F(Tool, CancelsAndSignals) {
         {signalled("i2.mov", "^I~-I"), 3, "",
          "\norbv: cancelling [^\n]*\norbv: export cancelled\n"},
         {signalled("t1.mov", "^T~"), 3, "", "\norbv: cancelling [^\n]*\norbv: export cancelled\n"},
-        {signalled("h3.mov", "^HIT~"), 3, "", "\norbv: cancelling [^\n]*\n\norbv: stopped\n"},
+        // Stopped at once: the unfinished file stays, named for what it is.
+        {signalled("h3.mov", "^HIT~"), 3, "h3\\.mov\\.orbv-unfinished-\\w+\\.mov\n",
+         "\norbv: cancelling [^\n]*\n\norbv: stopped\n"},
     });
 }
 

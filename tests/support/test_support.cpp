@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -126,6 +127,14 @@ std::string read_file(const std::string& path) {
 }
 
 bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> listing(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // Both the permission check and an actual attempt must refuse, so the answer does not rest on the
 // call under test alone.

@@ -51,6 +51,8 @@ std::string escaped(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 bool exists(const std::string& path);
+// The names in a directory, sorted.
+std::vector<std::string> listing(const std::string& dir);
 // A directory in which no file can be created, or "" when the machine offers none. As root,
 // permission bits do not stop writing, so only a read-only file system will do.
 std::string unwritable_directory();

@@ -21,31 +21,13 @@ constexpr int kExitCancelled = 3;
 // The handler may only make async-signal-safe calls: everything it needs is in fixed buffers.
 char g_cancel_path[4096];
 char g_private_dir[4096];  // empty when the user named the cancel file
-char g_output[4096];
-bool g_output_existed = false;
-struct stat g_output_before {};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free count");
 std::atomic<int> g_count{0};
 std::atomic<int> g_first_done{0};
 volatile sig_atomic_t g_created_cancel = 0;
-volatile sig_atomic_t g_output_kept = 0;
 struct sigaction g_previous[3];
 
 void note(const char* text, size_t size) { (void)!::write(STDERR_FILENO, text, size); }
-
-bool same_stamp(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
-}
-
-// A file that was not there before, or that changed since, is this run's partial output.
-void remove_partial_output() {
-    struct stat now {};
-    if (g_output_kept || g_output[0] == '\0' || ::stat(g_output, &now) != 0 ||
-        !S_ISREG(now.st_mode))
-        return;
-    if (!g_output_existed || !same_stamp(now, g_output_before)) ::unlink(g_output);
-}
 
 void remove_cancel_file() {
     if (g_created_cancel) ::unlink(g_cancel_path);
@@ -68,7 +50,6 @@ void on_signal(int) {
     } else if (count == 3) {
         const timespec pause{0, 1000000};
         for (int i = 0; i < 1000 && !g_first_done; ++i) ::nanosleep(&pause, nullptr);
-        remove_partial_output();
         remove_cancel_file();
         static const char text[] = "\norbv: stopped\n";
         note(text, sizeof(text) - 1);
@@ -114,7 +95,7 @@ class SignalsHeld {
 
 }  // namespace
 
-CancelOnSignal::CancelOnSignal(const std::string& cancel_path, const std::string& output) {
+CancelOnSignal::CancelOnSignal(const std::string& cancel_path) {
     const SignalsHeld held;
     if (cancel_path.empty()) {
         dir_ = private_directory();
@@ -128,14 +109,12 @@ CancelOnSignal::CancelOnSignal(const std::string& cancel_path, const std::string
     } else {
         path_ = cancel_path;
     }
-    if (!copy_into(g_cancel_path, path_) || !copy_into(g_private_dir, dir_) ||
-        !copy_into(g_output, output)) {
+    if (!copy_into(g_cancel_path, path_) || !copy_into(g_private_dir, dir_)) {
         // Names too long for the handler's buffers: signals keep their default action.
         if (!dir_.empty()) ::rmdir(dir_.c_str());
         if (!dir_.empty()) path_.clear();
         return;
     }
-    g_output_existed = ::stat(g_output, &g_output_before) == 0;
     struct sigaction action {};
     action.sa_handler = on_signal;
     sigemptyset(&action.sa_mask);
@@ -151,7 +130,5 @@ CancelOnSignal::~CancelOnSignal() {
     remove_cancel_file();
     if (g_count > 0) held.keep();
 }
-
-void CancelOnSignal::keep_output() { g_output_kept = 1; }
 
 }  // namespace orbv_tool

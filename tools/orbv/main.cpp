@@ -37,12 +37,6 @@ bool exists(const std::string& path) {
     return fs::exists(fs::symlink_status(path, ignored));
 }
 
-// Passes the library's reports on; once the job reports its output done, no signal takes it.
-void job_callback(int32_t state, const char* document) {
-    if (state == STATE_DONE) CancelOnSignal::keep_output();
-    report_callback(state, document);
-}
-
 int exit_status() {
     switch (final_state()) {
         case STATE_DONE:
@@ -68,19 +62,19 @@ int run(const Library& lib, const ExportArgs& e, const Invocation& invocation) {
         note_window(window_past_end(e, lens1, lens2));
         if (datetime.empty()) datetime = shot_date(lens1.datetime, e.lens1);
     }
-    const CancelOnSignal cancel(e.cancel_file.value_or(""), e.out);
+    const CancelOnSignal cancel(e.cancel_file.value_or(""));
     lib.export_panorama(e.lens1.c_str(), e.lens2.c_str(), e.out.c_str(), c_str_or_null(e.band),
                         e.width, e.height, e.y_rotation, e.roll1, e.roll2, e.offsets1[0],
                         e.offsets1[1], e.offsets1[2], e.offsets2[0], e.offsets2[1], e.offsets2[2],
                         e.start1, e.start2, e.end1, e.end2, e.audio_input, datetime.c_str(),
-                        cancel.path(), job_callback);
+                        cancel.path(), report_callback);
     return exit_status();
 }
 
 int run(const Library& lib, const AudioArgs& a, const Invocation& invocation) {
     warn_ignored_options(a, invocation.given);
-    const CancelOnSignal cancel(a.cancel_file.value_or(""), a.out);
-    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), job_callback);
+    const CancelOnSignal cancel(a.cancel_file.value_or(""));
+    lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), report_callback);
     return exit_status();
 }
 
