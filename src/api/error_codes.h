@@ -42,6 +42,7 @@ constexpr ErrorCode kExportSizeMismatch{30001, "Movie/Image different width or h
 constexpr ErrorCode kExportWidthUnsupported{30001, "Movie/Image width not in 3888 , 1936 , 1440"};
 constexpr ErrorCode kExportOpenFailed{30001, "Could not open file"};
 constexpr ErrorCode kExportSizeUnsupported{30001, "Export width or height not supported"};
+constexpr ErrorCode kExportNumberUnfit{30001, "Export parameter out of range"};
 constexpr ErrorCode kExportWindow1Empty{30001, "Trim Error InputFile1"};
 constexpr ErrorCode kExportWindow2Empty{30001, "Trim Error InputFile2"};
 constexpr ErrorCode kExportNotWritable{30003, "export file not writable"};

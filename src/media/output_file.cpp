@@ -8,7 +8,6 @@ extern "C" {
 }
 
 #include "media/container_rules.h"
-#include "util/camera_date.h"
 
 namespace orbv {
 
@@ -140,18 +139,6 @@ int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* sou
     if (compressed && (format()->flags & AVFMT_GLOBALHEADER))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     return open_stream(&made, compressed, &audio_, error);
-}
-
-int OutputFile::set_creation_time(const char* camera_date) {
-    const std::string iso = camera_date_iso8601(camera_date);
-    // The movie header counts 32-bit seconds from 1904, and readers take a count below 1970's
-    // for seconds from 1970: other years would read back as wrong dates.
-    if (iso.empty() || iso < "1970" || iso >= "2040" || !container_) return 0;
-    int ret = av_dict_set(&container_->metadata, "creation_time", iso.c_str(), 0);
-    if (ret >= 0 && video_.stream() != nullptr) {
-        ret = av_dict_set(&video_.stream()->metadata, "creation_time", iso.c_str(), 0);
-    }
-    return ret;
 }
 
 int OutputFile::open_file(const char* path) {
