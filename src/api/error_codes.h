@@ -66,5 +66,11 @@ constexpr const char* kExportWindowFormat =
 // api_errstr of an export path whose name does not fit the job.
 constexpr const char* kExportMovieNameText = "[_ORBV_export]:export_path must end in .mov or .mp4";
 constexpr const char* kExportStillNameText = "[_ORBV_export]:export_path must end in .jpg or .jpeg";
+// api_errstr of a thumbnail or audio path whose name does not fit.
+constexpr const char* kThumbnailNameText =
+    "[ORBV_analyze_image]:thumbnail_path must end in .jpg or .jpeg";
+constexpr const char* kAudioNameText =
+    "[ORBVX_get_audio]:audio_path must end in .mp3 (MP3), .opus or .ogg (Opus), .m4a or .mp4 "
+    "(AAC), .flac (FLAC), or .wav, .mov or another name FFmpeg writes 16-bit PCM into";
 
 }  // namespace orbv
