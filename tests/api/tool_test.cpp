@@ -124,8 +124,14 @@ TEST(Tool, InvocationsAndWhatTheyPrint) {
          kBar0 + " 0/30 frames\norbv: x.mp4: writing it failed \\(39999 Could not write video: "
                  "Invalid argument\\)\n",
          "ORBV_LOG=none"},
-        // A healthy camera movie logs nothing at the default level.
+        // A healthy camera movie logs nothing at the default level, nor another maker's movie
+        // (no udta or ORVM); a full-range still is scaled with its range stated.
         {"$ORBV analyze $M1", 0, "done: MOVIE 1440 x 1440, [\\s\\S]*", ""},
+        {"ffmpeg -v error -f lavfi -i testsrc=s=64x32:d=0.2 -fflags +bitexact phone.mov && "
+         "$ORBV analyze phone.mov",
+         0, "done: MOVIE 64 x 32, [\\s\\S]*", ""},
+        {"$ORBV -v analyze $S1 --thumbnail small.jpg --width 64", 0, "[\\s\\S]*",
+         "(?![\\s\\S]*deprecated pixel format)[\\s\\S]*"},
         {"$ORBV --json analyze none.mov", 1,
          "\\{\"state\":4,\"document\":\\{\"errnum\":\"10000\",\"errstr\":\"Input file not "
          "exiists\",\"api_errnum\":-1,\"api_errstr\":\"\",\"movie_path\":\"none.mov\"\\}\\}\n",
