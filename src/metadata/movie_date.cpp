@@ -41,13 +41,14 @@ int32_t MovFile::write_movie_date(int64_t seconds) {
     for (size_t i = 0; i < headers.size(); ++i) {
         uint8_t times[16];
         const bool wide = versions[i] == 1;
-        if (wide) {
-            put_u64(times, count), put_u64(times + 8, count);
-        } else {
-            put_u32(times, static_cast<uint32_t>(count)),
-                put_u32(times + 4, static_cast<uint32_t>(count));
+        const size_t width = wide ? 8 : 4;
+        for (size_t at = 0; at < 2 * width; at += width) {
+            if (wide)
+                put_u64(times + at, count);
+            else
+                put_u32(times + at, static_cast<uint32_t>(count));
         }
-        if (!write_at(headers[i].payload + 4, times, wide ? 16 : 8)) return -1;
+        if (!write_at(headers[i].payload + 4, times, 2 * width)) return -1;
     }
     return 0;
 }
