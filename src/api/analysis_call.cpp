@@ -20,6 +20,10 @@ Document validate(const char* movie_path, const char* thumbnail_path) {
         if (!is_writable(thumbnail_path) || same_file(thumbnail_path, movie_path)) {
             return fail(errors::kThumbnailNotWritable);
         }
+        // The thumbnail is a JPEG picture whatever the name: another name would mislead.
+        if (!is_jpeg_name(file_extension(thumbnail_path)))
+            return movie_error_json(movie_path, errors::kThumbnailNotWritable, kThumbnailNameText,
+                                    -1);
         if (!has_free_space(thumbnail_path)) return fail(errors::kAnalysisDiskFull);
     }
     return Document();

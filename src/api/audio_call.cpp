@@ -3,6 +3,7 @@
 #include "api/documents.h"
 #include "api/front_end.h"
 #include "api/host_progress.h"
+#include "media/container_rules.h"
 #include "media/libav_if.h"
 #include "media/sound_extraction.h"
 #include "orbv.h"
@@ -79,6 +80,9 @@ extern "C" ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* a
         if (audio_path != nullptr &&
             (!is_writable(audio_path) || same_file(audio_path, movie_path)))
             return audio_error_json(movie_path, audio_path, errors::kAudioNotWritable, "", -1);
+        if (audio_path != nullptr && !sound_name_fits(audio_path))
+            return audio_error_json(movie_path, audio_path, errors::kAudioNotWritable,
+                                    kAudioNameText, -1);
         if (audio_path != nullptr && !has_free_space(audio_path))
             return audio_error_json(movie_path, audio_path, errors::kAudioDiskFull, "", -1);
         return Document();

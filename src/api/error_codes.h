@@ -42,6 +42,7 @@ constexpr ErrorCode kExportSizeMismatch{30001, "Movie/Image different width or h
 constexpr ErrorCode kExportWidthUnsupported{30001, "Movie/Image width not in 3888 , 1936 , 1440"};
 constexpr ErrorCode kExportOpenFailed{30001, "Could not open file"};
 constexpr ErrorCode kExportSizeUnsupported{30001, "Export width or height not supported"};
+constexpr ErrorCode kExportNumberUnfit{30001, "Export parameter out of range"};
 constexpr ErrorCode kExportWindow1Empty{30001, "Trim Error InputFile1"};
 constexpr ErrorCode kExportWindow2Empty{30001, "Trim Error InputFile2"};
 constexpr ErrorCode kExportNotWritable{30003, "export file not writable"};
@@ -65,5 +66,11 @@ constexpr const char* kExportWindowFormat =
 // api_errstr of an export path whose name does not fit the job.
 constexpr const char* kExportMovieNameText = "[_ORBV_export]:export_path must end in .mov or .mp4";
 constexpr const char* kExportStillNameText = "[_ORBV_export]:export_path must end in .jpg or .jpeg";
+// api_errstr of a thumbnail or audio path whose name does not fit.
+constexpr const char* kThumbnailNameText =
+    "[ORBV_analyze_image]:thumbnail_path must end in .jpg or .jpeg";
+constexpr const char* kAudioNameText =
+    "[ORBVX_get_audio]:audio_path must end in .mp3 (MP3), .opus or .ogg (Opus), .m4a or .mp4 "
+    "(AAC), .flac (FLAC), or .wav, .mov or another name FFmpeg writes 16-bit PCM into";
 
 }  // namespace orbv

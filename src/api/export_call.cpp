@@ -1,7 +1,10 @@
 // ORBV_export: validates the pair and the output location, gathers the host's settings, runs
 // the export worker (analyses, projection, frame loop, panorama metadata) and reports its
 // outcome; the panorama replaces a file at the export path only once it is complete.
+#include <cmath>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "api/documents.h"
 #include "api/export_arithmetic.h"
@@ -9,8 +12,10 @@
 #include "api/front_end.h"
 #include "media/export_params.h"
 #include "media/file_content.h"
+#include "metadata/mov_file.h"
 #include "orbv.h"
 #include "stitch/plane_luts.h"
+#include "util/camera_date.h"
 #include "util/file_system.h"
 
 namespace orbv {
@@ -29,11 +34,41 @@ const char* unfit_output_name(const char* movie_path1, const char* movie_path2,
     return is_export_movie_name(extension) ? nullptr : kExportMovieNameText;
 }
 
+// The host's numbers, by their parameter names.
+struct ExportNumbers {
+    std::pair<const char*, float> floats[6];
+    std::pair<const char*, int32_t> offsets[6];
+    const char* datetime;
+};
+
+// Why the numbers give no right panorama, as the api_errstr names it; "" when they fit. A roll
+// that is no finite number samples nothing and an offset past a sample's range floods its plane:
+// either gives a flat half. A movie's date must be one its headers carry; a still's date goes
+// into EXIF as text, and a text that is no date leaves either undated.
+std::string unfit_numbers(const ExportNumbers& numbers, const char* export_path) {
+    for (const auto& [name, value] : numbers.floats) {
+        if (!std::isfinite(value))
+            return std::string("[_ORBV_export]:") + name + " must be a finite number";
+    }
+    for (const auto& [name, value] : numbers.offsets) {
+        if (value != ORBV_OFFSET_UNCHANGED && (value < -255 || value > 255))
+            return std::string("[_ORBV_export]:") + name + " must lie in -255..255 or be " +
+                   std::to_string(ORBV_OFFSET_UNCHANGED) + " (unchanged)";
+    }
+    int64_t seconds;
+    if (is_movie_name(file_extension(export_path)) &&
+        camera_date_seconds(numbers.datetime, &seconds) &&
+        (seconds < kMovieDateFirst || seconds > kMovieDateLast))
+        return std::string("[_ORBV_export]:datetime of a movie must lie in ") + kMovieDateRange;
+    return "";
+}
+
 // Validation in the interface's order; null when the export may go ahead. A null export path
 // is refused: nothing after validation could write without one. So is an export path that
 // names an input: the loop would overwrite the input while reading it, and the failure that
-// follows would remove it.
-Document validate(const char* movie_path1, const char* movie_path2, const char* export_path) {
+// follows would remove it. The numbers come last, still before any file is opened.
+Document validate(const char* movie_path1, const char* movie_path2, const char* export_path,
+                  const ExportNumbers& numbers) {
     auto fail = [&](ErrorCode code) {
         return export_error_json(movie_path1, movie_path2, export_path, code, "", -1);
     };
@@ -47,6 +82,10 @@ Document validate(const char* movie_path1, const char* movie_path2, const char* 
                                  wanted, -1);
     if (export_space_check(movie_path1, movie_path2, export_path) != 0)
         return fail(errors::kExportDiskFull);
+    const std::string unfit = unfit_numbers(numbers, export_path);
+    if (!unfit.empty())
+        return export_error_json(movie_path1, movie_path2, export_path, errors::kExportNumberUnfit,
+                                 unfit.c_str(), -1);
     return Document();
 }
 
@@ -67,8 +106,22 @@ extern "C" ORBV_API int32_t ORBV_export(
     int32_t v_offset2, float start_time1, float start_time2, float end_time1, float end_time2,
     int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback) {
     using namespace orbv;
+    const ExportNumbers numbers{{{"lens1_roll_degrees", lens1_roll_degrees},
+                                 {"lens2_roll_degrees", lens2_roll_degrees},
+                                 {"start_time1", start_time1},
+                                 {"start_time2", start_time2},
+                                 {"end_time1", end_time1},
+                                 {"end_time2", end_time2}},
+                                {{"y_offset1", y_offset1},
+                                 {"u_offset1", u_offset1},
+                                 {"v_offset1", v_offset1},
+                                 {"y_offset2", y_offset2},
+                                 {"u_offset2", u_offset2},
+                                 {"v_offset2", v_offset2}},
+                                datetime};
     return run_front_end<int32_t>(
-        export_path, callback, [&] { return validate(movie_path1, movie_path2, export_path); },
+        export_path, callback,
+        [&] { return validate(movie_path1, movie_path2, export_path, numbers); },
         [&](const char* text, int32_t errnum) {
             return export_error_json(movie_path1, movie_path2, export_path,
                                      errors::kExportNotWritable, text, errnum);

@@ -19,6 +19,7 @@ extern "C" {
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
 #include "stitch/stitch_maps.h"
+#include "util/camera_date.h"
 #include "util/file_system.h"
 #include "util/log.h"
 
@@ -165,11 +166,11 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
 }
 
 // Marks the finished output as a panorama: a GPano XMP segment for a still (after its EXIF
-// date), a spherical-video atom in the video track of a movie (dated by the muxer). A refusal of
-// the insertion (no video track, a size that would pass its field) leaves the file as it was and is
-// not examined. A write that fails on the way (a full disk) may leave the file broken, so it is the
-// export's failure: -1 with the system's code, in FFmpeg's negative form, and its text. A file that
-// cannot be reopened throws.
+// date), a spherical-video atom in the video track of a movie, whose headers then take the date. A
+// refusal of the insertion (no video track, a size that would pass its field) leaves the file as it
+// was and is not examined. A write that fails on the way (a full disk) may leave the file broken,
+// so it is the export's failure: -1 with the system's code, in FFmpeg's negative form, and its
+// text. A file that cannot be reopened throws.
 int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const ExportParams& params,
                                  int32_t* errnum, std::string* errstr) {
     const std::string xml =
@@ -192,6 +193,9 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
     MovFile mov(export_path, true);
     int32_t result = outcome(mov.insert_spherical_xml(xml.c_str()), mov);
     if (result == 0) result = outcome(mov.fold_free_after_moov(), mov);
+    int64_t seconds;
+    if (result == 0 && camera_date_seconds(params.datetime, &seconds))
+        result = outcome(mov.write_movie_date(seconds), mov);
     mov.close();
     return result;
 }

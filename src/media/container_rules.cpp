@@ -11,7 +11,7 @@ extern "C" {
 namespace orbv {
 
 namespace {
-constexpr int64_t kAacBitRate = 192000;
+constexpr int64_t kLossyBitRate = 192000;
 
 bool muxer_is(const AVOutputFormat* format, const char* name) {
     return format != nullptr && format->name != nullptr && std::strcmp(format->name, name) == 0;
@@ -26,19 +26,43 @@ int add_side_data(AVStream* stream, AVPacketSideDataType type, void* data, size_
 }
 }  // namespace
 
-AVCodecID sound_codec_for(const AVFormatContext* container) {
-    const AVOutputFormat* format = container->oformat;
+AVCodecID sound_codec_for(const AVOutputFormat* format, const char* path) {
     if (muxer_is(format, "mp4")) return AV_CODEC_ID_AAC;
-    if (muxer_is(format, "ipod") && container->url != nullptr &&
-        av_match_ext(container->url, "m4a"))
+    if (muxer_is(format, "ipod") && path != nullptr && av_match_ext(path, "m4a"))
         return AV_CODEC_ID_AAC;
     if (muxer_is(format, "flac")) return AV_CODEC_ID_FLAC;
+    if (muxer_is(format, "mp3")) return AV_CODEC_ID_MP3;
+    if (muxer_is(format, "ogg") || muxer_is(format, "opus")) return AV_CODEC_ID_OPUS;
     return AV_CODEC_ID_PCM_S16LE;
+}
+
+bool sound_name_fits(const char* path) {
+    const AVOutputFormat* format = av_guess_format(nullptr, path, nullptr);
+    if (format == nullptr || format->audio_codec == AV_CODEC_ID_NONE) return false;
+    const AVCodecID codec = sound_codec_for(format, path);
+    if (avcodec_find_encoder(codec) == nullptr) return false;
+    // PCM goes only where FFmpeg knows the muxer to take it: the muxers that keep no list of
+    // their codecs write their own codec (.aac, .ac3) or, as MPEG-TS, PCM as unreadable data.
+    return codec != AV_CODEC_ID_PCM_S16LE ||
+           avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL) > 0;
 }
 
 int64_t sound_bit_rate(AVCodecID codec, int32_t requested, int64_t source) {
     if (requested != 0) return requested;
-    return codec == AV_CODEC_ID_AAC ? kAacBitRate : source;
+    const bool lossy =
+        codec == AV_CODEC_ID_AAC || codec == AV_CODEC_ID_MP3 || codec == AV_CODEC_ID_OPUS;
+    return lossy ? kLossyBitRate : source;
+}
+
+int sound_sample_rate(const AVCodec* encoder, int source) {
+    if (encoder->id == AV_CODEC_ID_OPUS) return 48000;
+    // The others keep the source's rate: an export's sound is placed sample by sample.
+    const int* rates = encoder->supported_samplerates;
+    if (encoder->id != AV_CODEC_ID_MP3 || rates == nullptr) return source;
+    for (const int* rate = rates; *rate != 0; ++rate) {
+        if (*rate == source) return source;
+    }
+    return rates[0] != 0 ? rates[0] : source;
 }
 
 bool is_sharing_mp4(const AVOutputFormat* format) { return muxer_is(format, "mp4"); }

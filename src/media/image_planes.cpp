@@ -4,6 +4,7 @@
 
 #include "media/frame_planes.h"
 #include "media/libav_if.h"
+#include "media/range_scaler.h"
 #include "stitch/seam_band.h"
 
 namespace orbv {
@@ -28,9 +29,9 @@ PlaneSet decode_image_planes(const char* path, int32_t target_width) {
     scaled->height = static_cast<int>(height);
     scaled->format = AV_PIX_FMT_YUV420P;
     if (av_frame_get_buffer(scaled.get(), 32) < 0) return PlaneSet();
-    SwsContextPtr scaler(sws_getContext(
-        picture->width, picture->height, static_cast<AVPixelFormat>(picture->format), scaled->width,
-        scaled->height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    SwsContextPtr scaler(new_range_scaler(
+        {picture->width, picture->height, picture->format, named_full_range(picture->format)},
+        {scaled->width, scaled->height, AV_PIX_FMT_YUV420P, false}));
     if (!scaler) return PlaneSet();
     if (sws_scale(scaler.get(), picture->data, picture->linesize, 0, picture->height, scaled->data,
                   scaled->linesize) <= 0)

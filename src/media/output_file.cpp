@@ -8,7 +8,6 @@ extern "C" {
 }
 
 #include "media/container_rules.h"
-#include "util/camera_date.h"
 
 namespace orbv {
 
@@ -120,19 +119,19 @@ int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t he
 int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
                                      MediaError& error) {
     if (!container_ || source == nullptr) return error.fail(AVERROR(EINVAL));
-    const AVCodecID codec_id = sound_codec_for(container_.get());
+    const AVCodecID codec_id = sound_codec_for(format(), container_->url);
     NewStream made;
     int32_t ret = new_stream(codec_id, "Colud not find encoder", &made, error);
     if (ret < 0) return ret;
     AVCodecContext* enc = made.encoder.get();
     enc->sample_fmt = made.codec->sample_fmts ? made.codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     enc->codec_id = codec_id;
-    enc->sample_rate = source->sample_rate;
+    enc->sample_rate = sound_sample_rate(made.codec, source->sample_rate);
     enc->bit_rate = sound_bit_rate(codec_id, bit_rate, source->bit_rate);
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
     if (ret < 0) return error.fail(ret);
-    made.stream->time_base = AVRational{1, source->sample_rate};
+    made.stream->time_base = AVRational{1, enc->sample_rate};
     enc->time_base = made.stream->time_base;
     // PCM packets go out as they come; a compressing encoder's first packets start before 0
     // (its priming), which only the interleaving writer passes on.
@@ -140,18 +139,6 @@ int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* sou
     if (compressed && (format()->flags & AVFMT_GLOBALHEADER))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     return open_stream(&made, compressed, &audio_, error);
-}
-
-int OutputFile::set_creation_time(const char* camera_date) {
-    const std::string iso = camera_date_iso8601(camera_date);
-    // The movie header counts 32-bit seconds from 1904, and readers take a count below 1970's
-    // for seconds from 1970: other years would read back as wrong dates.
-    if (iso.empty() || iso < "1970" || iso >= "2040" || !container_) return 0;
-    int ret = av_dict_set(&container_->metadata, "creation_time", iso.c_str(), 0);
-    if (ret >= 0 && video_.stream() != nullptr) {
-        ret = av_dict_set(&video_.stream()->metadata, "creation_time", iso.c_str(), 0);
-    }
-    return ret;
 }
 
 int OutputFile::open_file(const char* path) {

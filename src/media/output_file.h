@@ -34,9 +34,6 @@ class OutputFile {
     // (16-bit PCM, or AAC for MP4, FLAC for .flac), at `bit_rate` (0: the source's, 192 kb/s
     // for AAC). 0 or a negative code with `error` describing it.
     int32_t add_audio_stream(int32_t bit_rate, const AVCodecContext* source, MediaError& error);
-    // Dates the container and the video stream with the camera's date text (before
-    // write_header); a text that is no date leaves them undated. 0 or a negative code.
-    int set_creation_time(const char* camera_date);
     EncodedStream& video() { return video_; }
     EncodedStream& audio() { return audio_; }
 

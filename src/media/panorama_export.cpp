@@ -113,8 +113,6 @@ int32_t PanoramaExport::set_up(const char* export_path) {
     if (ret < 0) return fail("add video stream", ret);
     // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
     converter_.set_output_range(two_stills_ ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
-    ret = output_.set_creation_time(params_.datetime);
-    if (ret < 0) return fail("creation time", error_.fail(ret));
     if (is_sharing_mp4(output_.format())) {
         log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
         ret = prepare_sharing_mp4(output_.container(), output_.video().stream());

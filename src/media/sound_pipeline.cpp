@@ -139,19 +139,27 @@ int32_t SoundPipeline::append_silence(const SoundEnds& ends, int64_t count, int3
 
 int32_t SoundPipeline::convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
                                          int32_t* past_end) {
+    const int32_t converted = convert(ends, const_cast<const uint8_t**>(decoded->extended_data),
+                                      decoded->nb_samples, skip, past_end);
+    return converted < 0 ? converted : 0;
+}
+
+int32_t SoundPipeline::convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
+                               int32_t* past_end) {
     const AVCodecContext* enc = ends.out.encoder();
     const int channels = enc->ch_layout.nb_channels;
-    const int nb_samples = decoded->nb_samples;
+    // As many as come in at one rate; a resampler that changes the rate says how many.
+    const int room = swr_get_out_samples(swr_.get(), count);
+    if (room < 0) return ends.error.fail(room);
+    if (room == 0) return 0;
     SampleBuffers buffers;
     buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
     if (buffers.data == nullptr) return out_of_memory(ends, "Colud Not allocate input frame");
-    int ret = av_samples_alloc(buffers.data, nullptr, channels, nb_samples, enc->sample_fmt, 0);
+    int ret = av_samples_alloc(buffers.data, nullptr, channels, room, enc->sample_fmt, 0);
     if (ret < 0) return ends.error.fail(ret);
-    const int converted =
-        swr_convert(swr_.get(), buffers.data, nb_samples,
-                    const_cast<const uint8_t**>(decoded->extended_data), nb_samples);
+    const int converted = swr_convert(swr_.get(), buffers.data, room, in, count);
     if (converted < 0) return ends.error.fail(converted);
-    if (skip >= converted) return 0;
+    if (skip >= converted) return converted;
     if (skip > 0) {
         // The samples that overlap stored sound (or come before the start) are left out.
         uint8_t* kept[AV_NUM_DATA_POINTERS] = {};
@@ -160,9 +168,11 @@ int32_t SoundPipeline::convert_into_fifo(const SoundEnds& ends, AVFrame* decoded
                          (av_sample_fmt_is_planar(enc->sample_fmt) ? 1 : channels);
         for (int p = 0; p < planes && p < AV_NUM_DATA_POINTERS; ++p)
             kept[p] = buffers.data[p] + skip * step;
-        return append(ends, kept, converted - static_cast<int>(skip), past_end);
+        ret = append(ends, kept, converted - static_cast<int>(skip), past_end);
+    } else {
+        ret = append(ends, buffers.data, converted, past_end);
     }
-    return append(ends, buffers.data, converted, past_end);
+    return ret < 0 ? ret : converted;
 }
 
 int32_t SoundPipeline::receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end) {
@@ -238,6 +248,11 @@ int32_t SoundPipeline::drain(const SoundEnds& ends, int32_t* past_end) {
     if (!*past_end) {
         const int32_t ret = decode_audio_to_fifo(ends, nullptr, past_end);
         if (ret < 0) return ret;
+        // A resampler that changes the rate holds the last samples back.
+        for (int32_t converted = 1; converted > 0 && !*past_end;) {
+            converted = convert(ends, nullptr, 0, 0, past_end);
+            if (converted < 0) return converted;
+        }
     }
     while (fifo_size() > 0) {
         const int32_t ret = encode_audio_from_fifo(ends);

@@ -72,6 +72,10 @@ class SoundPipeline {
     int32_t append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end);
     int32_t convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
                               int32_t* past_end);
+    // Resamples `count` samples at `in` (null: what the resampler holds back) into the FIFO,
+    // leaving out the first `skip`: how many came out, or a negative code.
+    int32_t convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
+                    int32_t* past_end);
     int32_t receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end);
     int64_t stored(const SoundEnds& ends) const;
     int32_t out_of_memory(const SoundEnds& ends, const char* message);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "media/orientation.h"
+#include "media/range_scaler.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -111,8 +112,9 @@ int32_t ThumbnailJob::encode_thumbnail(const AVFrame* decoded, int32_t width, in
     // stream header announced, and a format swscale cannot read must not reach it.
     const AVPixelFormat source = static_cast<AVPixelFormat>(decoded->format);
     if (!sws_isSupportedInput(source)) return error_.fail(AVERROR(EINVAL));
-    SwsContextPtr scaler(sws_getContext(decoded->width, decoded->height, source, width, height,
-                                        format, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    SwsContextPtr scaler(
+        new_range_scaler({decoded->width, decoded->height, source, named_full_range(source)},
+                         {width, height, format, named_full_range(format)}));
     if (!scaler) return error_.fail(AVERROR(EINVAL));
     // A scaler that writes no row leaves the picture unset; it may say so with 0 alone.
     ret = sws_scale(scaler.get(), decoded->data, decoded->linesize, 0, decoded->height,

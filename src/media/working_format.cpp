@@ -1,33 +1,16 @@
 #include "media/working_format.h"
 
+#include "media/range_scaler.h"
+
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
 namespace orbv {
 namespace {
-
-// FFmpeg's formats that say full range by their name, and the same layout without it.
-AVPixelFormat without_jpeg_range(int format) {
-    switch (format) {
-        case AV_PIX_FMT_YUVJ420P:
-            return AV_PIX_FMT_YUV420P;
-        case AV_PIX_FMT_YUVJ422P:
-            return AV_PIX_FMT_YUV422P;
-        case AV_PIX_FMT_YUVJ444P:
-            return AV_PIX_FMT_YUV444P;
-        case AV_PIX_FMT_YUVJ440P:
-            return AV_PIX_FMT_YUV440P;
-        case AV_PIX_FMT_YUVJ411P:
-            return AV_PIX_FMT_YUV411P;
-        default:
-            return static_cast<AVPixelFormat>(format);
-    }
-}
 
 // The picture's own word on its range, else its format's: the JPEG formats and grey (as a
 // JPEG decodes it) are full range, as swscale reads them.
@@ -112,22 +95,8 @@ SwsContext* WorkingFormat::scaler(int slot, const AVFrame& in, bool from_full, i
     const ScalerKey key{in.width, in.height, in.format, from_full, width, height, to_full};
     if (scalers_[slot] != nullptr && key == keys_[slot]) return scalers_[slot];
     sws_freeContext(scalers_[slot]);
-    SwsContext* s = scalers_[slot] = sws_alloc_context();
-    keys_[slot] = key;
-    if (s == nullptr) return nullptr;
-    av_opt_set_int(s, "srcw", in.width, 0);
-    av_opt_set_int(s, "srch", in.height, 0);
-    av_opt_set_int(s, "src_format", without_jpeg_range(in.format), 0);
-    av_opt_set_int(s, "src_range", from_full ? 1 : 0, 0);
-    av_opt_set_int(s, "dstw", width, 0);
-    av_opt_set_int(s, "dsth", height, 0);
-    av_opt_set_int(s, "dst_format", AV_PIX_FMT_YUV420P, 0);
-    av_opt_set_int(s, "dst_range", to_full ? 1 : 0, 0);
-    av_opt_set_int(s, "sws_flags", SWS_BICUBIC, 0);
-    if (sws_init_context(s, nullptr, nullptr) < 0) {
-        sws_freeContext(s);
-        scalers_[slot] = nullptr;
-    }
+    scalers_[slot] = new_range_scaler({in.width, in.height, in.format, from_full},
+                                      {width, height, AV_PIX_FMT_YUV420P, to_full});
     return scalers_[slot];
 }
 

@@ -112,7 +112,9 @@ int32_t MovFile::exif_data(const uint8_t** block, size_t* size) {
             char text[64];
             std::snprintf(text, sizeof text, "Not Found %s atom", type);
             set_error(-1, text);
-            log_message(LOG_ERROR, "[.mov .mp4 analyze] exif_data error:%s", text);
+            // Other makers' movies carry no udta or ORVM: no fault of theirs.
+            log_message(std::strcmp(type, "moov") == 0 ? LOG_ERROR : LOG_NOTE,
+                        "[.mov .mp4 analyze] exif_data error:%s", text);
             return -1;
         }
         return 0;

@@ -12,6 +12,15 @@ namespace orbv {
 // The Spherical Video V1 identifier that opens the uuid atom of the spherical XML.
 extern const uint8_t kSphericalUuid[16];
 
+// Movie header dates count seconds from 1904-01-01 00:00:00 UTC. FFmpeg's muxer writes them in
+// 32 bits unless the movie lasts for days, and readers (FFmpeg, ExifTool) take a count below
+// 1970's for seconds from 1970: only dates from 1970-01-01 00:00:00 to 2040-02-06 06:28:15 UTC
+// (seconds from 1970 below) read back as written.
+constexpr int64_t kSeconds1904To1970 = 2082844800;
+constexpr int64_t kMovieDateFirst = 0;
+constexpr int64_t kMovieDateLast = 0xFFFFFFFFLL - kSeconds1904To1970;
+constexpr const char* kMovieDateRange = "1970:01:01 00:00:00..2040:02:06 06:28:15";
+
 // A QuickTime/MP4 file searched atom by atom on disk: the maker's EXIF block at
 // moov/udta/ORVM, the spherical XML in the video track's uuid atom, and the insertion of that
 // atom.
@@ -53,6 +62,12 @@ class MovFile : public BinaryFile {
     // 8-byte reserve for a wide mdat header there. 0 also when there is none; -1 when the
     // file cannot be read or moov's size field cannot hold it.
     int32_t fold_free_after_moov();
+
+    // Dates the movie: the creation and modification times of mvhd and of every track's tkhd
+    // and mdhd become `seconds` from 1970 (kMovieDateFirst..kMovieDateLast), in the width of
+    // each header's version. Needs the writable flag. -1, with nothing written, when moov or
+    // one of these headers is missing or too short; a failed write leaves errnum set.
+    int32_t write_movie_date(int64_t seconds);
 
     // Closes the stream and releases both buffers (the pointers handed out die with them).
     void close();

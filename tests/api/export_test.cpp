@@ -215,6 +215,8 @@ TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
     w[2].a.start1 = 0.2f, w[2].a.end1 = 0.5f, w[2].a.start2 = 0.1f, w[2].a.end2 = 0.45f;
     w[3].a.start1 = 0.3f;
     w[3].a.datetime = "2023:02:29 10:30:00";  // no such day: the movie stays undated
+    // The first second 1970 gives (FFmpeg's muxer writes no date for it) and the last 32 bits hold.
+    w[0].a.datetime = "1970:01:01 00:00:00", w[1].a.datetime = "2040:02:06 06:28:15";
     for (const Window& v : w) {
         EXPECT_EQ(frame_count(v.a), v.count) << v.a.out;
         const std::vector<Picture> frames = decode(v.a.out);
@@ -223,6 +225,10 @@ TEST(Export, TimeWindowsAndTheSoundOfEitherInput) {
         expect_sound(v.a.out, v.rate, v.min, v.max);
     }
     EXPECT_EQ(creation_times(w[3].a.out), "");
+    EXPECT_EQ(creation_times(w[0].a.out),
+              "1970-01-01T00:00:00.000000Z\n1970-01-01T00:00:00.000000Z");
+    EXPECT_EQ(creation_times(w[1].a.out),
+              "2040-02-06T06:28:15.000000Z\n2040-02-06T06:28:15.000000Z");
 }
 
 TEST(Export, StillPairGivesOneMotionJpegPictureWithGPanoXmp) {

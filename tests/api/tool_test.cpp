@@ -279,6 +279,14 @@ TEST_F(Tool, ExportsProgressAndDates) {
         {"$ORBV -q audio --bit-rate 64k $M1 k.m4a && $ORBV -q audio --bit-rate 64000 $M1 n.m4a "
          "&& cmp k.m4a n.m4a",
          0, "", ""},
+        // A healthy camera movie logs nothing at the default level, nor another maker's movie
+        // (no udta or ORVM); a full-range still is scaled with its range stated.
+        {"$ORBV analyze $M1", 0, "[^\\n]*: MOVIE 1440 x 1440, [\\s\\S]*", ""},
+        {"ffmpeg -v error -f lavfi -i testsrc=s=64x32:d=0.2 -fflags +bitexact phone.mov && "
+         "$ORBV analyze phone.mov",
+         0, "phone.mov: MOVIE 64 x 32, [\\s\\S]*", ""},
+        {"$ORBV -v analyze $S1 --thumbnail small.jpg --width 64", 0, "[\\s\\S]*",
+         "(?![\\s\\S]*deprecated pixel format)[\\s\\S]*"},
         {"$ORBV --json export $S1 $S2 j.jpg --width 960", 0,
          "\\{\"state\":0,\"document\":\\{\"movie_path1\":[^\n]*,\"frame_count\":0\\}\\}\n"
          "\\{\"state\":2,\"document\":\\{\"movie_path1\":[^\n]*\\}\\}\n",

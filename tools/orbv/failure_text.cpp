@@ -41,6 +41,7 @@ const Rule kRules[] = {
     {1, "Trim Error InputFile2", Which::Input2, "the trim window holds no picture"},
     {1, "Trim Error InputFile1", Which::Input1, "the trim window holds no picture"},
     {1, "width or height not supported", Which::Size, "the panorama size is not supported"},
+    {1, "parameter out of range", Which::Output, "a setting is out of range"},
     {1, "InputFile2", Which::Input2, "cannot be analysed"},
     {1, "InputFile1", Which::Input1, "cannot be analysed"},
     {1, "different", Which::Input2, "not the size of the first lens's pictures"},
