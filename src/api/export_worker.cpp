@@ -141,8 +141,9 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         media.close_input();
         return -1;
     }
-    PanoramaExport panorama(media.take_input(0), media.take_input(1), params);
-    *count = panorama.frames();
+    const ExportPlan plan = plan_export(params, media.input(0), media.input(1));
+    *count = plan.expected;
+    PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
                             job.export_path);
     progress.announce(*count);

@@ -22,10 +22,7 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
                        const AVCodecContext* source, const AVRational source_tb,
                        const FrameClock& clock) {
     enc->codec_id = static_cast<AVCodecID>(codec_id);
-    // The source bit rate scaled by the ratio of picture areas.
-    enc->bit_rate = static_cast<int64_t>(std::floor(
-        static_cast<double>(enc->width) / source->width * static_cast<double>(source->bit_rate) *
-        (static_cast<double>(enc->height) / source->height)));
+    enc->bit_rate = video_bit_rate(enc->width, enc->height, source);
     if (codec_id == AV_CODEC_ID_H264) {
         // The encoder reads frame timestamps in its own time base, so it gets the output's
         // clock and the frame rate is stated.
@@ -48,6 +45,12 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
 }
 
 }  // namespace
+
+int64_t video_bit_rate(int32_t width, int32_t height, const AVCodecContext* source) {
+    return static_cast<int64_t>(std::floor(static_cast<double>(width) / source->width *
+                                           static_cast<double>(source->bit_rate) *
+                                           (static_cast<double>(height) / source->height)));
+}
 
 int OutputFile::create(const char* path, const char* fallback) {
     close();

@@ -9,6 +9,10 @@
 
 namespace orbv {
 
+// The video encoder's bit rate for pictures of width x height: the source's scaled by the
+// ratio of picture areas.
+int64_t video_bit_rate(int32_t width, int32_t height, const AVCodecContext* source);
+
 // The one output of a media job: a container opened by name, its video and sound
 // streams with their encoders, the file with its header and trailer. The writers go through
 // it in this order: create, add the streams, open_file, write_header, frames per stream,
