@@ -114,7 +114,7 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
     progress.announce(plan.expected);
     const orbv::JobOutcome outcome = panorama.write_video(out, progress);
-    if (outcome.result != 0) return 1;
+    if (outcome.failed()) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const orbv::JobTimings& t = outcome.timings;

@@ -149,11 +149,11 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
     progress.announce(*count);
 
     const JobOutcome outcome = panorama.write_video(job.export_path, progress);
-    if (outcome.result != 0) {
-        *canceled = outcome.cancelled ? 1 : 0;
+    if (outcome.failed()) {
+        *canceled = outcome.cancelled() ? 1 : 0;
         const ErrorCode code =
-            outcome.cancelled ? errors::kExportCanceled : errors::kExportWriteFailed;
-        const int32_t api_errnum = outcome.cancelled ? -1 : outcome.error.code();
+            outcome.cancelled() ? errors::kExportCanceled : errors::kExportWriteFailed;
+        const int32_t api_errnum = outcome.cancelled() ? -1 : outcome.error.code();
         return job.fail(code, outcome.error.text(), api_errnum, -1);
     }
     // Inputs that end before their first pair give a panorama without a single picture.

@@ -89,7 +89,7 @@ int32_t thumbnail_step(const AnalysisFormat& format, const AnalysisRequest& requ
     ThumbnailJob thumbnail(media.take_input(0));
     const JobOutcome outcome = thumbnail.write_thumbnail(
         request.thumbnail_path, static_cast<int32_t>(request.thumbnail_width), orientation);
-    if (outcome.result != 0) {
+    if (outcome.failed()) {
         return fail_media_step(request.path, errors::kThumbnailWriteFailed, outcome.error,
                                std::string(format.tag()) + " write_tuhmbnail error", document);
     }

@@ -39,14 +39,15 @@ PanoramaExport::~PanoramaExport() = default;
 
 JobOutcome PanoramaExport::write_video(const char* export_path, ProgressReporter& progress) {
     const Clock::time_point began = Clock::now();
-    JobOutcome outcome;
-    outcome.result = run(export_path, progress);
+    // A step that stopped without a record still fails the job.
+    const int32_t result = run(export_path, progress);
+    if (result < 0) error_.fail(result);
     output_.close();
     sound_.reset();
     timings_.total = seconds_since(began);
-    outcome.pictures = pairing_.pictures();
-    outcome.cancelled = cancelled_;
+    JobOutcome outcome;
     outcome.error = error_;
+    outcome.pictures = pairing_.pictures();
     outcome.timings = timings_;
     return outcome;
 }
@@ -61,21 +62,21 @@ int32_t PanoramaExport::run(const char* export_path, ProgressReporter& progress)
         if (pass.done) break;
         // Every pass reads, decodes or pairs something; a pass that cannot is a fault here.
         idle = pass.moved ? 0 : idle + 1;
-        if (idle > 1) return fail("stalled loop", error_.fail(AVERROR_BUG));
+        if (idle > 1) return fail("stalled loop", AVERROR_BUG);
     }
     log_message(LOG_TRACE, "[libavIF::write_video] loop finished %d %d", in_[0].eof ? 1 : 0,
                 in_[1].eof ? 1 : 0);
     return finish();
 }
 
-int32_t PanoramaExport::fail(const char* what, int32_t code) {
+int32_t PanoramaExport::fail(const char* what, const Status& status) {
+    error_.record(status);
     log_message(LOG_ERROR, "[libavIF::write_video] %s error %d:%s", what, error_.code(),
                 error_.text());
-    return code;
+    return status.code;
 }
 
 int32_t PanoramaExport::decode_failed(int s, int32_t code) {
-    error_.fail(code);
     return fail(s == 0 ? "decode_packet1" : "decode_packet2", code);
 }
 
@@ -92,27 +93,27 @@ int32_t PanoramaExport::set_up(const char* export_path) {
     const InputSlot& source = slots_[plan_.video_source];
     const AVCodecID codec = plan_.two_stills ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_H264;
     const ExportParams& params = plan_.params;
-    ret = output_.add_video_stream(codec, params.output_width, params.output_height,
-                                   source.video_decoder().get(), source.video_stream(), plan_.clock,
-                                   error_);
-    if (ret < 0) return fail("add video stream", ret);
+    const Status video =
+        output_.add_video_stream(codec, params.output_width, params.output_height,
+                                 source.video_decoder().get(), source.video_stream(), plan_.clock);
+    if (video.failed()) return fail("add video stream", video);
     // Lens pictures in the other range are converted: a JPEG is full range, a movie limited.
     converter_.set_output_range(plan_.two_stills ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG);
     ret = output_.set_creation_time(params.datetime);
-    if (ret < 0) return fail("creation time", error_.fail(ret));
+    if (ret < 0) return fail("creation time", ret);
     if (is_sharing_mp4(output_.format())) {
         log_message(LOG_TRACE, "[libavIF::write_video] mp4: moov first, spherical video boxes");
         ret = prepare_sharing_mp4(output_.container(), output_.video().stream());
-        if (ret < 0) return fail("mp4 boxes", error_.fail(ret));
+        if (ret < 0) return fail("mp4 boxes", ret);
     }
     if (!(output_.format()->flags & AVFMT_NOFILE)) {
         log_message(LOG_TRACE, "[libavIF::write_video] AV I/O open");
         ret = output_.open_file(export_path);
-        if (ret < 0) return fail("AV I/O open", error_.fail(ret));
+        if (ret < 0) return fail("AV I/O open", ret);
     }
     log_message(LOG_TRACE, "[libavIF::write_video] write header");
     ret = output_.write_header();
-    if (ret < 0) return fail("write header", error_.fail(ret));
+    if (ret < 0) return fail("write header", ret);
 
     packet_ = make_packet();
     if (pairing_.allocate() < 0 || !packet_) return error_.fail(AVERROR(ENOMEM));
@@ -126,17 +127,17 @@ int32_t PanoramaExport::set_up(const char* export_path) {
 int32_t PanoramaExport::open_output(const char* export_path) {
     log_message(LOG_TRACE, "[libavIF::write_video] open outputfile %s", or_null(export_path));
     if (!slots_[0].is_open() || !slots_[1].is_open()) {
-        return fail("open outputfile", error_.fail(AVERROR(EINVAL)));
+        return fail("open outputfile", AVERROR(EINVAL));
     }
     const int32_t ret = output_.create(export_path, nullptr);
-    if (ret < 0) return fail("open outputfile", error_.fail(ret));
+    if (ret < 0) return fail("open outputfile", ret);
     const AVOutputFormat* format = output_.format();
     log_message(LOG_TRACE, "[libavIF::write_video] format name : %s (%s)", or_null(format->name),
                 or_null(format->long_name));
     log_message(LOG_TRACE, "[libavIF::write_video] format ext : %s", or_null(format->extensions));
     if (!plan_.has_clock()) {
         return fail("open outputfile",
-                    error_.fail(AVERROR_EXIT, "%s", "Could not find the frame rate of the video"));
+                    {AVERROR_EXIT, "Could not find the frame rate of the video"});
     }
     log_message(LOG_TRACE, plan_.two_stills ? "[libavIF::write_video] codec use AV_CODEC_ID_MJPEG "
                                             : "[libavIF::write_video] codec use AV_CODEC_ID_H264 ");
@@ -148,14 +149,14 @@ int32_t PanoramaExport::add_sound() {
     const InputSlot& source = slots_[plan_.sound_input];
     in_[plan_.sound_input].audio_done = false;
     log_message(LOG_TRACE, "[libavIF::write_video] add audio stream ");
-    int32_t ret = output_.add_audio_stream(0, source.audio_decoder(), error_);
-    if (ret < 0) return fail("add audio stream", ret);
+    Status ret = output_.add_audio_stream(0, source.audio_decoder());
+    if (ret.failed()) return fail("add audio stream", ret);
     log_message(LOG_TRACE, "[libavIF::write_video] init swr_context ");
     ret = sound_.init_swr_context(sound_ends(), source.audio_stream());
-    if (ret < 0) return fail("init swr_context", ret);
+    if (ret.failed()) return fail("init swr_context", ret);
     log_message(LOG_TRACE, "[libavIF::write_video] init audio buffer ");
     ret = sound_.init_audio_fifo(sound_ends());
-    if (ret < 0) return fail("init audio buffer", ret);
+    if (ret.failed()) return fail("init audio buffer", ret);
     return 0;
 }
 
@@ -222,10 +223,11 @@ int32_t PanoramaExport::read_input(int s) {
         timings_.decode += seconds_since(start);
         return ret < 0 ? decode_failed(s, ret) : 0;
     }
-    if (ret < 0) return fail(s == 0 ? "read_frame1" : "read_frame2", error_.fail(ret));
+    if (ret < 0) return fail(s == 0 ? "read_frame1" : "read_frame2", ret);
     if (packet->stream_index == slot.audio_index() && s == plan_.sound_input && !lens.audio_done) {
-        ret = sound_.write_audio_packet(sound_ends(), packet, &past_end_, frame_size_);
-        if (ret < 0) return fail("wtire_audio", ret);
+        const Status sound =
+            sound_.write_audio_packet(sound_ends(), packet, &past_end_, frame_size_);
+        if (sound.failed()) return fail("wtire_audio", sound);
         if (past_end_) lens.audio_done = true;
         return 1;
     }
@@ -252,7 +254,6 @@ int32_t PanoramaExport::write_pairs(ProgressReporter& progress) {
         if (step != PicturePairing::Step::Pair) return written;
         if (progress.report(pairing_.pictures() + 1)) {
             log_message(LOG_TRACE, "[libavIF::write_video] cancelled");
-            cancelled_ = true;
             return error_.cancel();
         }
         ++written;
@@ -274,26 +275,26 @@ void PanoramaExport::end_pictures() {
 }
 
 // Stitches the pair on screen into a frame the encoder no longer holds and encodes it; the
-// output stream stamps it. 0 or a negative code, also left in the error.
+// output stream stamps it. 0 or a negative code.
 int32_t PanoramaExport::convert_frame() {
     double encoding = 0;
     const Clock::time_point began = Clock::now();
     EncodedStream& video = output_.video();
     AVFrame* picture = video.writable_frame(AV_PIX_FMT_YUV420P);
-    if (picture == nullptr) return error_.fail(AVERROR(ENOMEM));
+    if (picture == nullptr) return AVERROR(ENOMEM);
     auto encode = [&](AVFrame* stitched) -> int32_t {
         const Clock::time_point start = Clock::now();
         bool got = false;
         const int ret = video.write_frame(stitched, &got);
         encoding += seconds_since(start);
-        return ret < 0 ? error_.fail(ret) : 0;
+        return ret < 0 ? ret : 0;
     };
     // Maps made for another panorama size than the encoder's do not fit the frame: refused.
     const int32_t result = converter_.convert_frame(pairing_.shown(0), pairing_.shown(1),
                                                     plan_.params.stitch, encode, picture);
     timings_.encode += encoding;
     timings_.stitch += seconds_since(began) - encoding;
-    return result < 0 ? error_.fail(result) : 0;
+    return result < 0 ? result : 0;
 }
 
 // --- Finish ---------------------------------------------------------------------------------
@@ -302,8 +303,8 @@ int32_t PanoramaExport::convert_frame() {
 // trailer.
 int32_t PanoramaExport::finish() {
     if (plan_.sound_input >= 0) {
-        const int32_t ret = sound_.drain(sound_ends(), &past_end_);
-        if (ret < 0) return ret;
+        const Status drained = sound_.drain(sound_ends(), &past_end_);
+        if (drained.failed()) return error_.record(drained);
     }
     EncodedStream& video = output_.video();
     for (bool got = true; got;) {

@@ -59,12 +59,11 @@ class PanoramaExport {
     int32_t convert_frame();
     int32_t finish();
 
-    SoundEnds sound_ends() {
-        return {slots_[plan_.sound_input].audio_decoder(), output_.audio(), error_};
-    }
+    SoundEnds sound_ends() { return {slots_[plan_.sound_input].audio_decoder(), output_.audio()}; }
     int sample_rate() { return output_.audio().encoder()->sample_rate; }
-    // Logs "[libavIF::write_video] <what> error %d:%s" with the error; returns code.
-    int32_t fail(const char* what, int32_t code);
+    // Records the status (the first failure stays) and logs
+    // "[libavIF::write_video] <what> error %d:%s" with the record; returns the status's code.
+    int32_t fail(const char* what, const Status& status);
     int32_t decode_failed(int s, int32_t code);
     bool wants_video(int s) const { return !pairing_.ended() && !in_[s].eof; }
 
@@ -80,7 +79,6 @@ class PanoramaExport {
     PicturePairing pairing_;
     int32_t frame_size_ = 0;  // of the output's sound frames
     int32_t past_end_ = 0;    // the sound input's window is passed
-    bool cancelled_ = false;
     PacketPtr packet_;
 };
 
