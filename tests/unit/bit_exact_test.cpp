@@ -127,6 +127,7 @@ cv::Mat cv_remap(const cv::Mat& src, const cv::Mat& mx, const cv::Mat& my) {
 // sprinkled in, through both code paths and the paired form.
 TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
     cv::RNG rng(7);
+    orbv::BandPool pool(orbv::kMaxRowBands);  // the map's two rows of tiles in two bands
     for (int trial = 0; trial < 300; ++trial) {
         const int w = 1 + rng.uniform(0, 40), h = 1 + rng.uniform(0, 40);
         const cv::Mat src = random_plane(h, w, rng), other = random_plane(h, w, rng);
@@ -142,8 +143,8 @@ TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
         const FixedPointMap map = to_fixed_point(mx, my);
         for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
             cv::Mat single, first, second;
-            remap_bilinear(src, map, single, path);
-            remap_bilinear_pair(src, other, map, first, second, path);
+            remap_bilinear(src, map, single, path, &pool);
+            remap_bilinear_pair(src, other, map, first, second, path, &pool);
             ASSERT_TRUE(same(single, cv_remap(src, mx, my))) << w << "x" << h;
             ASSERT_TRUE(same(first, single) && same(second, cv_remap(other, mx, my)));
         }

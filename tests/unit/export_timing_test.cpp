@@ -2,12 +2,15 @@
 // trim windows, the clock of the output and the frame rate taken from a source stream.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "media/frame_clock.h"
 #include "media/picture_pairing.h"
+#include "util/band_pool.h"
 
 namespace {
 
@@ -145,6 +148,32 @@ TEST(FrameClock, RateTimeBaseAndTicksOfASourceStream) {
         EXPECT_EQ(clock.ticks, r.ticks) << r.base.num << "/" << r.base.den;
     }
     avformat_free_context(container);
+}
+
+// A pass of the stitch's pool: every row once, in as many consecutive bands as it has threads
+// (at most one per row), pass after pass.
+TEST(BandPool, EveryRowOnceInConsecutiveBands) {
+    for (int threads : {1, 2, 4, 9}) {
+        orbv::BandPool pool(threads);
+        for (int rows : {0, 1, 3, 100, 100, 7}) {
+            std::mutex mutex;
+            std::vector<std::pair<int, int>> bands;
+            pool.run(rows, [&](int first, int last) {
+                std::lock_guard<std::mutex> lock(mutex);
+                bands.emplace_back(first, last);
+            });
+            std::sort(bands.begin(), bands.end());
+            const int expected = std::min({threads, orbv::kMaxRowBands, rows});
+            ASSERT_EQ(static_cast<int>(bands.size()), expected) << threads << " " << rows;
+            for (int b = 0; b < expected; ++b) {
+                EXPECT_EQ(bands[b].first, b == 0 ? 0 : bands[b - 1].second);
+                EXPECT_LT(bands[b].first, bands[b].second);
+            }
+            if (expected > 0) {
+                EXPECT_EQ(bands.back().second, rows);
+            }
+        }
+    }
 }
 
 }  // namespace
