@@ -177,9 +177,9 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
     const std::string xml =
         make_panorama_xml(is_jpeg, params.output_width, params.output_height, params.datetime);
     auto outcome = [&](int32_t result, const BinaryFile& file) {
-        if (result == 0 || file.errnum <= 0) return 0;
-        *errnum = -file.errnum;
-        *errstr = file.errstr;
+        if (result == 0 || file.error_code() <= 0) return 0;
+        *errnum = -file.error_code();
+        *errstr = file.error_text();
         return -1;
     };
     if (is_jpeg) {
