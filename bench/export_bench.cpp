@@ -77,7 +77,7 @@ struct Inputs {
         orbv::libavIF media(lens1.c_str(), lens2.c_str());
         if (media.open_input(0) != 0 || media.open_input(1) != 0) std::abort();
         const orbv::ExportPlan plan =
-            orbv::plan_export(orbv::ExportParams(), media.input(0), media.input(1));
+            orbv::plan_export(orbv::ExportParams(), {}, media.input(0), media.input(1));
         bit_rate = orbv::video_bit_rate(kOutWidth, kOutHeight,
                                         media.input(plan.video_source).video_decoder().get());
     }
@@ -101,15 +101,17 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     orbv::ExportParams params;
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
-    params.stitch.lens_radius = kRadius;
-    params.stitch.luts1 = params.stitch.luts2 =
-        orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
+    params.luts1 = params.luts2 = orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
+    orbv::StitchSetup stitch;
+    stitch.luts1 = params.luts1;
+    stitch.luts2 = params.luts2;
     const auto maps_began = std::chrono::steady_clock::now();
-    params.stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius,
-                                                 0, params.stitch.rotation);
+    stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0,
+                                          params.rotation);
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
-    const orbv::ExportPlan plan = orbv::plan_export(params, media.input(0), media.input(1));
+    const orbv::ExportPlan plan =
+        orbv::plan_export(params, std::move(stitch), media.input(0), media.input(1));
     orbv::PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
     progress.announce(plan.expected);

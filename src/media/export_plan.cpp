@@ -44,9 +44,11 @@ double ExportPlan::sound_seconds() const {
     return static_cast<double>(expected) * clock.period();
 }
 
-ExportPlan plan_export(const ExportParams& params, const InputSlot& lens1, const InputSlot& lens2) {
+ExportPlan plan_export(const ExportParams& params, StitchSetup stitch, const InputSlot& lens1,
+                       const InputSlot& lens2) {
     ExportPlan plan;
     plan.params = params;
+    plan.stitch = std::move(stitch);
     if (!lens1.is_open() || !lens2.is_open()) return plan;
     const InputSlot* slots[2] = {&lens1, &lens2};
     const TimeWindow* windows[2] = {&params.window1, &params.window2};

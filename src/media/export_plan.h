@@ -6,15 +6,17 @@
 #include "media/frame_clock.h"
 #include "media/input_slot.h"
 #include "media/picture_pairing.h"
+#include "stitch/stitch_setup.h"
 
 namespace orbv {
 
-// What an export decides once, from its settings and its two open inputs, before its first
-// picture: the timing of each lens, the clock of the output pictures, the input the encoder
-// is made for, the input whose sound the output carries and how many pictures to expect.
-// The run only follows it.
+// What an export decides once, from its settings, its prepared stitch and its two open
+// inputs, before its first picture: the timing of each lens, the clock of the output pictures, the
+// input the encoder is made for, the input whose sound the output carries and how many pictures to
+// expect. The run only follows it.
 struct ExportPlan {
     ExportParams params;
+    StitchSetup stitch;
     LensTiming lens[2];
     FrameClock clock;  // of the output pictures; none for two stills or an unknown rate
     bool two_stills = false;
@@ -29,8 +31,9 @@ struct ExportPlan {
     double sound_seconds() const;
 };
 
-// The plan for an export of `lens1` and `lens2`, both open, with `params`.
-ExportPlan plan_export(const ExportParams& params, const InputSlot& lens1, const InputSlot& lens2);
+// The plan for an export of `lens1` and `lens2`, both open, with `params` and `stitch`.
+ExportPlan plan_export(const ExportParams& params, StitchSetup stitch, const InputSlot& lens1,
+                       const InputSlot& lens2);
 
 // The samples `seconds` of sound at `rate` hold, as every limit of the sound counts them.
 int64_t samples_for(double seconds, int rate);

@@ -291,7 +291,7 @@ int32_t PanoramaExport::convert_frame() {
     };
     // Maps made for another panorama size than the encoder's do not fit the frame: refused.
     const int32_t result = converter_.convert_frame(pairing_.shown(0), pairing_.shown(1),
-                                                    plan_.params.stitch, encode, picture);
+                                                    plan_.stitch, encode, picture);
     timings_.encode += encoding;
     timings_.stitch += seconds_since(began) - encoding;
     return result < 0 ? result : 0;

@@ -226,15 +226,15 @@ TEST(BitExact, FrameConversionEqualsThePlainSequence) {
              Case{246, 0, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, {off, off, 300}, {12, 12, 12}},
          }) {
         StitchSetup p;
+        const int band_rows = c.strip > 0 ? SeamBandLayout::rows(c.strip) : 0;
         if (c.strip > 0) {
-            p.band_rows = SeamBandLayout::rows(c.strip);
             const int chroma_rows = c.strip + SeamBandLayout::kExtraRows;  // the maps' half band
-            p.band.planes = {random_plane(p.band_rows, c.w, rng),
+            p.band.planes = {random_plane(band_rows, c.w, rng),
                              random_plane(chroma_rows, c.w / 2, rng),
                              random_plane(chroma_rows, c.w / 2, rng)};
             p.band.valid = 1;
         }
-        p.maps = build_stitch_maps({2 * c.w, c.w}, {c.w, c.w}, c.w * 0.47, p.band_rows,
+        p.maps = build_stitch_maps({2 * c.w, c.w}, {c.w, c.w}, c.w * 0.47, band_rows,
                                    Rotation{0.2, -0.3, 0, 0, 0.4});
         p.luts1 = make_plane_luts(c.offsets1[0], c.offsets1[1], c.offsets1[2]);
         p.luts2 = make_plane_luts(c.offsets2[0], c.offsets2[1], c.offsets2[2]);
