@@ -57,7 +57,10 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) --target concurrency_test -j $(JOBS)
 	TSAN_OPTIONS="$(TSAN_RUN_OPTIONS)" $(TSAN_BUILD)/bin/concurrency_test
 
-demo: build
+# Only what the demo runs: the library, the tools and their man pages; make test builds the rest.
+demo: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target orbv_host orbv_sample_shot_cli orbv_man_pages
 	scripts/demo $(BUILD) $(DEMO_DIR)
 
 format:

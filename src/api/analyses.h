@@ -19,4 +19,11 @@ int32_t ORBV_analyze_movie(const char* movie_path, const char* thumbnail_path,
                            uint32_t thumbnail_width, uint32_t write_flag, Document* document,
                            AnalysisInfo* info);
 
+// The analysis the file's content calls for: the still's for a JPEG picture, the movie's for a
+// movie, whatever the name. Another file leaves the 10001 "Not Movie & JPEG" document, whose
+// api_errstr says what the file is, and -1.
+int32_t analyze_by_content(const char* movie_path, const char* thumbnail_path,
+                           uint32_t thumbnail_width, uint32_t write_flag, Document* document,
+                           AnalysisInfo* info);
+
 }  // namespace orbv

@@ -1,5 +1,5 @@
 // ORBV_analyze_image: checks the file and the thumbnail location, picks the still or movie
-// analysis by the file name and reports its document.
+// analysis by what the file holds and reports its document.
 #include "api/analyses.h"
 #include "api/documents.h"
 #include "api/front_end.h"
@@ -24,22 +24,6 @@ Document validate(const char* movie_path, const char* thumbnail_path) {
     return Document();
 }
 
-int32_t analyze(const char* movie_path, const char* thumbnail_path, uint32_t thumbnail_width,
-                uint32_t write_flag, Document* document) {
-    const std::string extension = file_extension(movie_path);
-    AnalysisInfo info;
-    if (is_jpeg_name(extension)) {
-        return ORBV_analyze_jpeg(movie_path, thumbnail_path, thumbnail_width, write_flag, document,
-                                 &info);
-    }
-    if (is_movie_name(extension)) {
-        return ORBV_analyze_movie(movie_path, thumbnail_path, thumbnail_width, write_flag, document,
-                                  &info);
-    }
-    *document = movie_error_json(movie_path, errors::kAnalysisNotMedia, "", -1);
-    return -1;
-}
-
 }  // namespace
 }  // namespace orbv
 
@@ -50,8 +34,9 @@ extern "C" ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const cha
     return run_front_end<int64_t>(
         thumbnail_path, callback, [&] { return validate(movie_path, thumbnail_path); },
         [&](Document* document) {
-            return CallOutcome{
-                analyze(movie_path, thumbnail_path, thumbnail_width, writeFlag, document)};
+            AnalysisInfo info;
+            return CallOutcome{analyze_by_content(movie_path, thumbnail_path, thumbnail_width,
+                                                  writeFlag, document, &info)};
         },
         [&](const char* text) {
             return movie_error_json(movie_path, errors::kAnalysisUnknown, text, -1);

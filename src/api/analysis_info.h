@@ -16,8 +16,8 @@ struct AnalysisInfo {
     int32_t multi_capture = -1;
     int32_t camera_orientation = -1;
     bool is_target = false;
-    bool is_still = false;         // analysed as a still, by its name
-    bool is_jpeg_picture = false;  // one JPEG picture, by its content
+    bool is_still = false;         // analysed as a still: a JPEG picture by its first bytes
+    bool is_jpeg_picture = false;  // one JPEG picture, as FFmpeg decodes it
 };
 
 }  // namespace orbv

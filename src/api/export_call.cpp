@@ -8,6 +8,7 @@
 #include "api/export_worker.h"
 #include "api/front_end.h"
 #include "media/export_params.h"
+#include "media/file_content.h"
 #include "orbv.h"
 #include "stitch/plane_luts.h"
 #include "util/file_system.h"
@@ -15,16 +16,17 @@
 namespace orbv {
 namespace {
 
-// A pair of stills becomes one JPEG picture, any other pair an H.264 movie, and the muxer is
-// chosen by the output's name: a name of another kind would get only the last picture, or a
-// file that the panorama marking breaks. Null when the name fits, else the text that says
-// which names do.
+// A pair of JPEG pictures (by content, as the analyses tell them) becomes one JPEG picture, any
+// other pair an H.264 movie, and the muxer is chosen by the output's name: a name of another
+// kind would get only the last picture, or a file that the panorama marking breaks. Null when
+// the name fits, else the text that says which names do.
 const char* unfit_output_name(const char* movie_path1, const char* movie_path2,
                               const char* export_path) {
     const std::string extension = file_extension(export_path);
-    if (is_jpeg_name(file_extension(movie_path1)) && is_jpeg_name(file_extension(movie_path2)))
+    if (file_content(movie_path1).kind == FileKind::kJpegPicture &&
+        file_content(movie_path2).kind == FileKind::kJpegPicture)
         return is_jpeg_name(extension) ? nullptr : kExportStillNameText;
-    return is_movie_name(extension) ? nullptr : kExportMovieNameText;
+    return is_export_movie_name(extension) ? nullptr : kExportMovieNameText;
 }
 
 // Validation in the interface's order; null when the export may go ahead. A null export path

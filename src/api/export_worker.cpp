@@ -40,13 +40,10 @@ struct ExportJob {
 };
 
 // Analyses one input of the pair as the front end of the analysis would, without thumbnail;
-// its document is not needed. A name of neither kind counts as a failed analysis.
+// its document is not needed. A file of neither kind counts as a failed analysis.
 int32_t analyze_input(const char* path, AnalysisInfo* info) {
-    const std::string extension = file_extension(path);
     Document ignored;
-    if (is_jpeg_name(extension)) return ORBV_analyze_jpeg(path, nullptr, 0, 0, &ignored, info);
-    if (is_movie_name(extension)) return ORBV_analyze_movie(path, nullptr, 0, 0, &ignored, info);
-    return -1;
+    return analyze_by_content(path, nullptr, 0, 0, &ignored, info);
 }
 
 // Both inputs analysed, and of one size.

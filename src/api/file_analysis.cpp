@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "media/container_date.h"
 #include "media/thumbnail_job.h"
 #include "util/error.h"
 #include "util/log.h"
@@ -24,9 +25,10 @@ bool is_camera_target(const ExifInfo& exif) {
 }
 
 // The analysis document's values; "datetime" is the EXIF date when present, else the
-// panorama date.
+// panorama date, else `container_date` (a movie's own, "" for none).
 AnalysisFields analysis_fields(const CameraMetadata& metadata, const libavIF& media, bool is_target,
-                               bool created_thumbnail, const char* type) {
+                               bool created_thumbnail, const char* type,
+                               const std::string& container_date) {
     const ExifInfo& exif = metadata.exif;
     AnalysisFields f;
     f.width = media.width();
@@ -43,6 +45,7 @@ AnalysisFields analysis_fields(const CameraMetadata& metadata, const libavIF& me
     f.is_target = is_target;
     f.created_thumbnail = created_thumbnail;
     f.datetime = exif.datetime ? exif.datetime.get() : metadata.date.get();
+    if (f.datetime == nullptr && !container_date.empty()) f.datetime = container_date.c_str();
     f.type = type;
     return f;
 }
@@ -115,6 +118,8 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     }
     // The record is taken before the thumbnail job takes the input over.
     const AnalysisInfo found = analysis_info(metadata.exif, media, is_target, format.is_still());
+    // Other cameras' movies keep their date in the container only.
+    const std::string date = format.is_still() ? "" : container_date(media.input(0).container());
     bool created_thumbnail = false;
     if (thumbnail_step(format, request, is_target, metadata.exif.orientation, media,
                        &created_thumbnail, document) != 0) {
@@ -122,7 +127,7 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
     }
     *document = analysis_json(
         request.path, request.thumbnail_path,
-        analysis_fields(metadata, media, is_target, created_thumbnail, format.type()));
+        analysis_fields(metadata, media, is_target, created_thumbnail, format.type(), date));
     *info = found;
     media.close_input();
     return 0;

@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "media/file_content.h"
+#include "util/file_system.h"
+
 namespace orbv {
 
 namespace {
@@ -50,7 +53,23 @@ int stamped(AVFrame* frame) {
 int32_t InputSlot::open_container(const char* path) {
     close();
     AVFormatContext* raw = nullptr;
-    const int ret = avformat_open_input(&raw, path, nullptr, nullptr);
+    const AVInputFormat* format = nullptr;
+    AVDictionary* options = nullptr;
+    // FFmpeg's choice of demuxer for a picture depends on its name; a JPEG picture under
+    // another name is read by the demuxer a .jpg name would get, so that it gives the same
+    // facts. The image demuxer then takes the name as it is, no pattern of numbered files.
+    if (!is_jpeg_name(file_extension(path)) && begins_as_jpeg(path) &&
+        file_content(path).kind == FileKind::kJpegPicture) {
+        format = format_as_jpeg_name(path);
+        if (format != nullptr && std::strcmp(format->name, "image2") == 0) {
+            raw = avformat_alloc_context();
+            if (raw == nullptr) return AVERROR(ENOMEM);
+            raw->video_codec_id = AV_CODEC_ID_MJPEG;
+            av_dict_set(&options, "pattern_type", "none", 0);
+        }
+    }
+    const int ret = avformat_open_input(&raw, path, format, &options);
+    av_dict_free(&options);
     if (ret < 0) return ret;
     container_.reset(raw);
     return 0;

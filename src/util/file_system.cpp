@@ -115,6 +115,11 @@ bool is_jpeg_name(const std::string& extension) {
 
 bool is_movie_name(const std::string& extension) {
     const std::string ext = lower(extension);
+    return is_export_movie_name(ext) || ext == ".m4v" || ext == ".3gp" || ext == ".3g2";
+}
+
+bool is_export_movie_name(const std::string& extension) {
+    const std::string ext = lower(extension);
     return ext == ".mov" || ext == ".mp4";
 }
 

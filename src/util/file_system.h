@@ -46,7 +46,10 @@ std::string directory_of(const char* path);
 // longer than MAX_EXTENSION_LENGTH.
 std::string file_extension(const char* path);
 bool is_jpeg_name(const std::string& extension);
+// The MOV/MP4 family: .mov, .mp4, .m4v, .3gp, .3g2.
 bool is_movie_name(const std::string& extension);
+// The movie names an export writes: .mov and .mp4.
+bool is_export_movie_name(const std::string& extension);
 // The strict free-space rule: more than MIN_FREE_BYTES left once `reserved` bytes are taken.
 inline bool enough_room(int64_t free_bytes, int64_t reserved = 0) {
     return free_bytes - reserved > MIN_FREE_BYTES;

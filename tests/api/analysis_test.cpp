@@ -124,11 +124,23 @@ TEST(Analysis, TargetAndThumbnailRules) {
     std::string date = run_command("exiftool -s3 -d %Y-%m-%dT%H:%M:%S -XMP-GPano:FirstPhotoDate " +
                                    shell_quote(gpano));
     date.pop_back();
+    // Phones keep the capture date in the container: a local time with its zone, and a moment.
+    auto dated = [](const std::string& name, const std::string& metadata) {
+        const std::string path = fixture_file(name);
+        run_command(
+            "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -t 0.3 -movflags "
+            "use_metadata_tags " +
+            metadata + " " + shell_quote(path));
+        return path;
+    };
+    const std::string phone = "-metadata com.apple.quicktime.creationdate=";
     TempDir dir;
     const std::string& still = shot("still", 1, true).lens1;
     std::filesystem::copy_file(silent, dir.file("CLIP.MOV"));
     std::filesystem::copy_file(still, dir.file("clip.jpeg"));
     std::filesystem::copy_file(still, dir.file("still.mp4"));
+    std::filesystem::copy_file(silent, dir.file("clip.jpg"));
+    std::filesystem::copy_file(silent, dir.file("clip.3gp"));
     orbv_sample::write_still(dir.file("wide.jpg"), orbv_sample::Picture(1920, 1080), nullptr);
     struct Rule {
         std::string path;
@@ -158,7 +170,16 @@ TEST(Analysis, TargetAndThumbnailRules) {
               "320\n320"},
              {dir.file("CLIP.MOV"), 0, 0, "type:MOVIE|isTarget:true", "1440\n1440"},
              {dir.file("clip.jpeg"), 0, 0, "type:JPEG|isTarget:true", "1440\n1440"},
-             {dir.file("still.mp4"), 0, 0, "type:MOVIE|maker:(null)|isTarget:false"},
+             {dir.file("still.mp4"), 0, 0, "type:JPEG|maker:ORVAX COMPUTER|isTarget:true",
+              "1440\n1440"},
+             {dir.file("clip.jpg"), 0, 0, "type:MOVIE|isTarget:true", "1440\n1440"},
+             {dir.file("clip.3gp"), 0, 0, "type:MOVIE|isTarget:true", "1440\n1440"},
+             {dated("utc.mov", "-metadata creation_time=2021-03-04T05:06:07+0100"), 0, 0,
+              "datetime:2021:03:04 04:06:07"},
+             {dated("phone.mov", phone + "2019-07-24T08:25:57+0200 -metadata "
+                                         "creation_time=2020-01-01T00:00:00Z"),
+              0, 0, "datetime:2019:07:24 08:25:57"},
+             {dated("no_day.mov", phone + "2019-02-29T08:25:57+0200"), 0, 0, "datetime:(null)"},
          }) {
         SCOPED_TRACE(r.path + " " + r.fields);
         const std::string thumb = dir.file("thumb.jpg");
@@ -249,10 +270,19 @@ TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
     const std::string folder = ORBV_REAL_FILES "/exif";
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
     int files = 0;
+    TempDir dir;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".jpg") continue;
         const std::string path = entry.path().string();
         const std::string ours = analyze(path).document;
+        // Under a movie's name it is the same still: only the path differs.
+        const std::string renamed = dir.file("renamed.mov");
+        std::filesystem::copy_file(path, renamed,
+                                   std::filesystem::copy_options::overwrite_existing);
+        std::string as_movie = analyze(renamed).document;
+        const size_t at = as_movie.find(renamed);
+        ASSERT_NE(at, std::string::npos) << as_movie;
+        EXPECT_EQ(as_movie.replace(at, renamed.size(), path), ours);
         std::string theirs = run_command(
             "exiftool -j -n -EXIF:Make -EXIF:Model -EXIF:Orientation "
             "-EXIF:DateTimeOriginal " +

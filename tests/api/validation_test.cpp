@@ -78,8 +78,8 @@ std::vector<Case> cases(const TempDir& dir) {
         {"thumbnail directory missing", '1', text, "", nodir, "10003", "tumbnail not writable"},
         {"thumbnail names the input", '1', in1, "", in1, "10003", "tumbnail not writable"},
         {"thumbnail links to the input", '1', s.lens2, "", link, "10003", "tumbnail not writable"},
-        {"text movie", '1', text, "", dir.file("t.jpg"), "10001", "Could Not open file", invalid,
-         bad, 1},
+        {"text movie", '1', text, "", dir.file("t.jpg"), "10001", "Not Movie & JPEG", "-1",
+         "not a media file", 1},
         {"thumbnail muxer refuses a picture", '1', s.lens1, "", dir.file("t.flac"), "19999",
          "Could Not Write Thumbnail", "*", "", 0},
         {"missing movie, audio kept", '2', missing, "", dir.file("out \"1\".wav"), "20000",
@@ -149,11 +149,18 @@ std::vector<Case> cases(const TempDir& dir) {
                  "[_ORBV_export]:size 100000x50000: a movie (H.264) takes at most 16384 pixels a "
                  "side",
                  1, 100000, 50000});
-    // Movies named .jpg are no still pair.
+    // The pair is what the inputs hold: movies named .jpg are a movie pair, a JPEG named .mov
+    // with a JPEG a still pair.
     const std::string named1 = dir.file("m1.jpg"), named2 = dir.file("m2.jpg");
+    const std::string still_mov = dir.file("s1.mov");
     std::filesystem::copy_file(pcm, named1), std::filesystem::copy_file(pcm, named2);
-    c.push_back({"movies named .jpg", '3', named1, named2, dir.file("o.jpg"), "30001",
-                 "Analyze Error InputFile1", "-1", "[_ORBV_export_analyze]:not a JPEG picture", 1});
+    std::filesystem::copy_file(s.lens1, still_mov);
+    c.push_back({"movies named .jpg", '3', named1, named2, dir.file("o.jpg"), "30003",
+                 "export file not writable", "-1",
+                 "[_ORBV_export]:export_path must end in .mov or .mp4", 1});
+    c.push_back({"still named .mov", '3', still_mov, s.lens2, dir.file("o.mov"), "30003",
+                 "export file not writable", "-1",
+                 "[_ORBV_export]:export_path must end in .jpg or .jpeg", 1});
     if (!ro.empty()) {
         c.push_back({"thumbnail read-only", '1', text, "", ro + "/t.jpg", "10003",
                      "tumbnail not writable"});
@@ -169,10 +176,15 @@ std::vector<Case> cases(const TempDir& dir) {
         c.push_back(
             {"output volume full", '3', text, text, full + "/o.mov", "30004", "disk is full"});
     }
-    for (const char* name : {"clip.png", "clip.mpeg", "clip", "clip.mov.bak"}) {
-        write_file(dir.file(name), "x");
+    for (const auto& [name, bytes, what] :
+         std::vector<std::tuple<std::string, std::string, std::string>>{
+             {"clip.png", "x", "not a media file"},
+             {"clip", "", "an empty file"},
+             {"clip.mov.bak", "x", "not a media file"},
+             {"png.mov", "\x89PNG\r\n\x1a\n", "a PNG picture"}}) {
+        write_file(dir.file(name), bytes);
         c.push_back({name, '1', dir.file(name), "", dir.file("t.jpg"), "10001", "Not Movie & JPEG",
-                     "-1", "", 1});
+                     "-1", what, 1});
     }
     return c;
 }

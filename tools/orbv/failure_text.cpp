@@ -16,24 +16,31 @@ namespace fs = std::filesystem;
 // Every writing call wants more than this free beyond the inputs it copies from.
 constexpr long long kMinFreeBytes = 52428800;
 
-enum class Which { Input1, Input2, Output };
+// Unreadable: the first input that cannot be read. Size: the size options the user gave.
+enum class Which { Input1, Input2, Output, Unreadable, Size };
 
-// Plain words for a failure, chosen by the code's last four digits and a piece of its text.
+// Plain words for a failure, chosen by the code's last four digits and pieces of its texts.
 struct Rule {
     int code;
     const char* text_piece;  // "" matches any
     Which file;
-    const char* words;  // null: worked out from the file system
+    const char* words;           // null: worked out from the file system
+    const char* api_piece = "";  // of api_errstr, "" matches any
 };
 
 const Rule kRules[] = {
+    // The readers' and FFmpeg's system errors concern the input they read.
+    {9999, "unknown error", Which::Unreadable, "permission denied", "Permission denied"},
+    {9999, "unknown error", Which::Input1, "is a directory", "Is a directory"},
+    {9999, "Thumbnail", Which::Input1, "damaged picture data", "Invalid data"},
+    {9999, "Thumbnail", Which::Input1, "damaged picture data", "End of file"},
     {0, "file2", Which::Input2, "no such file"},
     {0, "", Which::Input1, "no such file"},
     {1, "Not Movie", Which::Input1, "neither a JPEG still nor a MOV/MP4 movie"},
     {1, "No Audio", Which::Input1, "the movie has no sound track"},
     {1, "Trim Error InputFile2", Which::Input2, "the trim window holds no picture"},
     {1, "Trim Error InputFile1", Which::Input1, "the trim window holds no picture"},
-    {1, "width or height not supported", Which::Output, "the panorama size is not supported"},
+    {1, "width or height not supported", Which::Size, "the panorama size is not supported"},
     {1, "InputFile2", Which::Input2, "cannot be analysed"},
     {1, "InputFile1", Which::Input1, "cannot be analysed"},
     {1, "different", Which::Input2, "not the size of the first lens's pictures"},
@@ -59,6 +66,24 @@ std::string not_writable(const std::string& output, const std::string& api_text)
     if (!fs::is_directory(dir, ec)) return "no such directory " + dir;
     if (::access(dir.c_str(), W_OK) != 0) return "no permission to write in " + dir;
     return "cannot be written";
+}
+
+const std::string& which_file(Which which, const CommandFiles& files) {
+    switch (which) {
+        case Which::Input1:
+            return files.input1;
+        case Which::Input2:
+            return files.input2;
+        case Which::Unreadable:
+            return ::access(files.input1.c_str(), R_OK) != 0 || files.input2.empty() ||
+                           ::access(files.input2.c_str(), R_OK) == 0
+                       ? files.input1
+                       : files.input2;
+        case Which::Size:
+            return files.size_options.empty() ? files.output : files.size_options;
+        default:
+            return files.output;
+    }
 }
 
 long long file_size(const std::string& path) {
@@ -96,17 +121,23 @@ std::string failure_text(const Fields& document, const CommandFiles& files) {
         return files.window_note + " (" + library + ")";
     for (const Rule& rule : kRules) {
         if (number % 10000 != rule.code ||
-            (errstr && errstr->find(rule.text_piece) == std::string::npos))
+            (errstr && errstr->find(rule.text_piece) == std::string::npos) ||
+            api_text.find(rule.api_piece) == std::string::npos)
             continue;
-        const std::string& file = rule.file == Which::Input1   ? files.input1
-                                  : rule.file == Which::Input2 ? files.input2
-                                                               : files.output;
+        const std::string& file = which_file(rule.file, files);
         std::string words = rule.words ? rule.words : "";
         if (rule.code == 3) words = not_writable(file, api_text);
         if (rule.code == 4) words = no_room(files, !files.input2.empty());
         return (file.empty() ? files.input1 : file) + ": " + words + " (" + library + ")";
     }
     return files.input1 + ": " + library;
+}
+
+bool refuses_options(const Fields& document) {
+    const std::string* errstr = find(document, "errstr");
+    const std::string* api = find(document, "api_errstr");
+    return (errstr && errstr->find("width or height not supported") != std::string::npos) ||
+           (api && api->find("must end in") != std::string::npos);
 }
 
 }  // namespace orbv_tool

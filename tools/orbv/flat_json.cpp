@@ -1,5 +1,6 @@
 #include "flat_json.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,6 +55,17 @@ bool parse_flat_object(const std::string& text, Fields* fields) {
         fields->emplace_back(std::move(key), std::move(value));
     } while (expect(','));
     return expect('}') && i == text.size();
+}
+
+std::string json_quote(const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : text) {
+        char code[8] = {c, '\0'};
+        if (static_cast<unsigned char>(c) < 0x20) std::snprintf(code, sizeof(code), "\\u%04x", c);
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += code;
+    }
+    return quoted + "\"";
 }
 
 const std::string* find(const Fields& fields, const char* key) {

@@ -40,6 +40,8 @@ LensFacts lens_facts(const Library& library, const std::string& path) {
     facts.analysed = true;
     facts.duration = std::atof(duration->c_str());
     facts.frames = std::atoll(frames->c_str());
+    const std::string* type = find(fields, "type");
+    facts.still = type != nullptr && *type == "JPEG";
     // An absent date reads "(null)", the C runtime's rendering of a null text.
     if (datetime != nullptr && *datetime != "(null)") facts.datetime = *datetime;
     return facts;

@@ -11,6 +11,7 @@ struct LensFacts {
     bool analysed = false;  // false when the analysis failed: the export reports why
     double duration = 0.0;  // seconds
     long long frames = 0;
+    bool still = false;    // a JPEG picture
     std::string datetime;  // the camera's date text, empty when the file carries none
 };
 

@@ -5,11 +5,14 @@
 #include <string>
 #include <variant>
 
+#include "analysis_batch.h"
 #include "cancel_on_signal.h"
 #include "export_warnings.h"
+#include "ignored_options.h"
 #include "lens_facts.h"
 #include "library.h"
 #include "log_level.h"
+#include "messages.h"
 #include "options.h"
 #include "report.h"
 #include "shot_date.h"
@@ -47,20 +50,20 @@ int exit_status() {
         case STATE_CANCELED:
             return kExitCancelled;
         default:
-            return kExitFailed;
+            return refused_options() ? kExitUsage : kExitFailed;
     }
 }
 
-int run(const Library& lib, const AnalyzeArgs& a) {
-    lib.analyze_image(a.file.c_str(), c_str_or_null(a.thumbnail), a.width, a.force ? 1 : 0,
-                      report_callback);
-    return exit_status();
+int run(const Library& lib, const AnalyzeArgs& a, const Invocation& invocation) {
+    warn_ignored_options(a, invocation.given);
+    return analyze_files(lib, a, invocation);
 }
 
-int run(const Library& lib, const ExportArgs& e) {
+int run(const Library& lib, const ExportArgs& e, const Invocation& invocation) {
     std::string datetime = e.datetime.value_or("");
     if (exists(e.lens1) && exists(e.lens2)) {
         const LensFacts lens1 = lens_facts(lib, e.lens1), lens2 = lens_facts(lib, e.lens2);
+        if (lens1.still && lens2.still) warn_ignored_for_stills(invocation.given);
         warn_about_export(e, lens1, lens2);
         note_window(window_past_end(e, lens1, lens2));
         if (datetime.empty()) datetime = shot_date(lens1.datetime, e.lens1);
@@ -74,13 +77,16 @@ int run(const Library& lib, const ExportArgs& e) {
     return exit_status();
 }
 
-int run(const Library& lib, const AudioArgs& a) {
+int run(const Library& lib, const AudioArgs& a, const Invocation& invocation) {
+    warn_ignored_options(a, invocation.given);
     const CancelOnSignal cancel(a.cancel_file.value_or(""), a.out);
     lib.get_audio(a.movie.c_str(), a.out.c_str(), a.bit_rate, cancel.path(), job_callback);
     return exit_status();
 }
 
-int run(const Library& lib, const FreesizeArgs& f, bool json) {
+int run(const Library& lib, const FreesizeArgs& f, const Invocation& invocation) {
+    warn_ignored_options(f, invocation.given);
+    const bool json = invocation.json;
     const long long bytes = lib.freesize(f.path.c_str());
     if (json) {
         std::printf("{\"free_bytes\":%lld}\n", bytes);
@@ -99,11 +105,18 @@ CommandFiles command_files(const Invocation& invocation) {
         files.input1 = e->lens1;
         files.input2 = e->lens2;
         files.output = e->out;
+        for (const char* option : {"--width", "--height"}) {
+            if (invocation.given.count(option) == 0) continue;
+            const int32_t size = std::string(option) == "--width" ? e->width : e->height;
+            files.size_options += (files.size_options.empty() ? "" : " ") + std::string(option) +
+                                  " " + std::to_string(size);
+        }
     } else if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) {
         files.input1 = a->movie;
         files.output = a->out;
     } else if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
-        files.input1 = a->file;
+        // One file when it has a thumbnail of its own.
+        files.input1 = a->files.front();
         files.output = a->thumbnail.value_or("");
     }
     return files;
@@ -131,7 +144,7 @@ bool output_may_be_written(const Invocation& invocation) {
     } else if (exists(out) && !invocation.overwrite) {
         problem = "exists already (-y replaces it)";
     }
-    if (problem != nullptr) std::fprintf(stderr, "orbv: %s: %s\n", out.c_str(), problem);
+    if (problem != nullptr) refuse(out + ": " + problem, invocation.json);
     return problem == nullptr;
 }
 
@@ -161,7 +174,7 @@ int run_command(const Invocation& invocation) {
         return loaded ? kExitDone : kExitFailed;
     }
     if (!loaded) {
-        std::fprintf(stderr, "orbv: cannot load liborbv: %s\n", error.c_str());
+        refuse("cannot load liborbv: " + error, invocation.json);
         return kExitFailed;
     }
     apply_verbosity(invocation.verbosity, lib);
@@ -171,12 +184,10 @@ int run_command(const Invocation& invocation) {
     return std::visit(
         [&](const auto& args) -> int {
             using T = std::decay_t<decltype(args)>;
-            if constexpr (std::is_same_v<T, FreesizeArgs>) {
-                return run(lib, args, invocation.json);
-            } else if constexpr (std::is_same_v<T, HelpArgs> || std::is_same_v<T, VersionArgs>) {
+            if constexpr (std::is_same_v<T, HelpArgs> || std::is_same_v<T, VersionArgs>) {
                 return kExitDone;
             } else {
-                return run(lib, args);
+                return run(lib, args, invocation);
             }
         },
         invocation.command);
@@ -190,7 +201,7 @@ int main(int argc, char** argv) {
     Invocation invocation;
     std::string error;
     if (!parse_arguments(argc, argv, &invocation, &error)) {
-        std::fprintf(stderr, "orbv: %s (orbv --help shows the usage)\n", error.c_str());
+        refuse(error + " (orbv --help shows the usage)", asks_for_json(argc, argv));
         return kExitUsage;
     }
     if (const auto* help = std::get_if<HelpArgs>(&invocation.command)) {

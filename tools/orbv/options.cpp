@@ -132,28 +132,35 @@ void add_global_options(Invocation* out, OptionTable* table) {
     });
 }
 
-// Splits the words into positionals and options of the table. Every word that starts with a
-// dash (other than "-" itself) is an option, so a mistyped one is never taken for a path.
+bool is_option_word(const std::string& word) { return word.size() >= 2 && word[0] == '-'; }
+
+// "--width=320" names --width.
+std::string option_name(const std::string& word) {
+    const size_t eq = word.find('=');
+    return eq != std::string::npos && word.compare(0, 2, "--") == 0 ? word.substr(0, eq) : word;
+}
+
+// Splits the words into positionals and options of the table, noting each option given. Every
+// word that starts with a dash (other than "-" itself) is an option, so a mistyped one is
+// never taken for a path.
 bool parse_words(const std::vector<std::string>& words, const OptionTable& table,
-                 std::vector<std::string>* positionals, std::string* error) {
+                 std::vector<std::string>* positionals, std::set<std::string>* given,
+                 std::string* error) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word.size() < 2 || word[0] != '-') {
+        if (!is_option_word(word)) {
             positionals->push_back(word);
             continue;
         }
-        std::string name = word;
+        const std::string name = option_name(word);
         std::optional<std::string> value;
-        const size_t eq = word.find('=');
-        if (eq != std::string::npos && word.compare(0, 2, "--") == 0) {
-            name = word.substr(0, eq);
-            value = word.substr(eq + 1);
-        }
+        if (name != word) value = word.substr(name.size() + 1);
         const auto it = table.find(name);
         if (it == table.end()) {
             *error = "unknown option " + name;
             return false;
         }
+        given->insert(name);
         if (!it->second.takes_value) {
             if (value) {
                 *error = name + " takes no value";
@@ -185,97 +192,166 @@ bool expect_positionals(const std::vector<std::string>& got, size_t count, const
     return false;
 }
 
-// What the library would refuse or misread is a usage error, found before any call.
-bool check_export(const ExportArgs& e, std::string* error) {
-    for (const auto& [name, size] : {std::pair{"width", e.width}, std::pair{"height", e.height}}) {
-        if (size <= 0 || size % 2 != 0) {
-            *error = std::string("the panorama ") + name + " must be even and positive, not " +
-                     std::to_string(size);
-            return false;
-        }
-    }
-    if (e.audio_input != 0 && e.audio_input != 1) {
-        *error = "--audio-input takes 0 (the sound of LENS1) or 1 (that of LENS2)";
+// An equirectangular panorama is twice as wide as high, and x264 and the stitch want both
+// sides even: the width is a multiple of 4. Either option sets the size.
+bool settle_size(std::optional<int32_t> width, std::optional<int32_t> height, ExportArgs* e,
+                 std::string* error) {
+    if (width && (*width <= 0 || *width % 4 != 0)) {
+        *error = "--width takes a positive multiple of 4 (the height, half of it, is even), not " +
+                 std::to_string(*width);
         return false;
     }
-    if (e.band && !std::filesystem::is_regular_file(*e.band)) {
-        *error = "no band image " + *e.band;
+    if (height && (*height <= 0 || *height % 2 != 0 || *height > INT32_MAX / 2)) {
+        *error = "--height takes a positive even number, not " + std::to_string(*height);
         return false;
     }
-    if (e.datetime && !is_calendar_date(*e.datetime)) {
-        *error = "--datetime takes \"YYYY:MM:DD HH:MM:SS\", not \"" + *e.datetime + "\"";
+    if (width && height && *width != 2 * *height) {
+        *error =
+            "a panorama is 2:1, twice as wide as high, as it is marked equirectangular: "
+            "--height " +
+            std::to_string(*width / 2) + " goes with --width " + std::to_string(*width) + ", not " +
+            std::to_string(*height);
+        return false;
+    }
+    if (width) e->width = *width;
+    e->height = height.value_or(e->width / 2);
+    e->width = width.value_or(2 * e->height);
+    return true;
+}
+
+// Offsets are added to samples of 0 to 255 and saturate: beyond +-255 a plane is flat.
+bool check_offsets(const char* name, const int32_t offsets[3], std::string* error) {
+    for (int i = 0; i < 3; ++i) {
+        if (offsets[i] == kKeepPlane || (offsets[i] >= -255 && offsets[i] <= 255)) continue;
+        *error = std::string(name) + " takes Y,U,V from -255 to 255 each (" +
+                 std::to_string(kKeepPlane) + ": unchanged), not " + std::to_string(offsets[i]);
         return false;
     }
     return true;
+}
+
+// What the library would refuse or misread is a usage error, found before any call.
+bool check_export(ExportArgs* e, std::string* error) {
+    if (!check_offsets("--offsets1", e->offsets1, error) ||
+        !check_offsets("--offsets2", e->offsets2, error))
+        return false;
+    if (e->audio_input != 0 && e->audio_input != 1) {
+        *error = "--audio-input takes 0 (the sound of LENS1) or 1 (that of LENS2)";
+        return false;
+    }
+    if (e->band && !std::filesystem::is_regular_file(*e->band)) {
+        *error = "no band image " + *e->band;
+        return false;
+    }
+    if (e->datetime && !is_calendar_date(*e->datetime)) {
+        *error = "--datetime takes \"YYYY:MM:DD HH:MM:SS\", not \"" + *e->datetime + "\"";
+        return false;
+    }
+    // A negative start is the start, a negative end the end, as the library reads 0 and -1.
+    for (float* start : {&e->start1, &e->start2}) *start = std::max(*start, 0.0f);
+    for (float* end : {&e->end1, &e->end2})
+        if (*end < 0) *end = -1.0f;
+    return true;
+}
+
+OptionTable export_table(ExportArgs* e, std::optional<int32_t>* width,
+                         std::optional<int32_t>* height) {
+    auto size_option = [](std::optional<int32_t>* target) -> OptionSpec {
+        return {true, [target](const std::string& v) {
+                    int32_t n = 0;
+                    if (parse_i32(v, &n)) *target = n;
+                    return target->has_value();
+                }};
+    };
+    return {
+        {"--band", text_option(&e->band)},
+        {"--width", size_option(width)},
+        {"--height", size_option(height)},
+        {"--y-rotation", i32_option(&e->y_rotation)},
+        {"--yaw", i32_option(&e->y_rotation)},  // the option's first, misleading name
+        {"--roll1", float_option(&e->roll1)},
+        {"--roll2", float_option(&e->roll2)},
+        {"--offsets1", triple_option(e->offsets1)},
+        {"--offsets2", triple_option(e->offsets2)},
+        {"--start1", float_option(&e->start1)},
+        {"--start2", float_option(&e->start2)},
+        {"--end1", float_option(&e->end1)},
+        {"--end2", float_option(&e->end2)},
+        {"--audio-input", i32_option(&e->audio_input)},
+        {"--datetime", text_option(&e->datetime)},
+        {"--cancel-file", text_option(&e->cancel_file)},
+    };
 }
 
 bool parse_export(std::vector<std::string> words, Invocation* out, std::string* error) {
     ExportArgs e;
-    std::optional<int32_t> height;
-    OptionTable table = {
-        {"--band", text_option(&e.band)},
-        {"--width", i32_option(&e.width)},
-        {"--height",
-         {true,
-          [&height](const std::string& v) {
-              int32_t h = 0;
-              if (parse_i32(v, &h)) height = h;
-              return height.has_value();
-          }}},
-        {"--y-rotation", i32_option(&e.y_rotation)},
-        {"--yaw", i32_option(&e.y_rotation)},  // the option's first, misleading name
-        {"--roll1", float_option(&e.roll1)},
-        {"--roll2", float_option(&e.roll2)},
-        {"--offsets1", triple_option(e.offsets1)},
-        {"--offsets2", triple_option(e.offsets2)},
-        {"--start1", float_option(&e.start1)},
-        {"--start2", float_option(&e.start2)},
-        {"--end1", float_option(&e.end1)},
-        {"--end2", float_option(&e.end2)},
-        {"--audio-input", i32_option(&e.audio_input)},
-        {"--datetime", text_option(&e.datetime)},
-        {"--cancel-file", text_option(&e.cancel_file)},
-    };
+    std::optional<int32_t> width, height;
+    OptionTable table = export_table(&e, &width, &height);
     add_global_options(out, &table);
     std::vector<std::string> positionals;
-    if (!parse_words(words, table, &positionals, error) ||
-        !expect_positionals(positionals, 3, "export", error))
+    if (!parse_words(words, table, &positionals, &out->given, error) ||
+        !expect_positionals(positionals, 3, "export", error) ||
+        !settle_size(width, height, &e, error))
         return false;
-    e.height = height.value_or(e.width / 2);
     e.lens1 = positionals[0];
     e.lens2 = positionals[1];
     e.out = positionals[2];
+    const bool checked = check_export(&e, error);
     out->command = e;
-    return check_export(e, error);
+    return checked;
+}
+
+OptionTable analyze_table(AnalyzeArgs* a) {
+    return {
+        {"--thumbnail", text_option(&a->thumbnail)},
+        {"--thumbnail-dir", text_option(&a->thumbnail_dir)},
+        {"--width", u32_option(&a->width)},
+        {"--fit", u32_option(&a->fit)},
+        {"--force", flag_option([a] { a->force = true; })},
+        {"-r", flag_option([a] { a->recursive = true; })},
+    };
+}
+
+bool check_analyze(const AnalyzeArgs& a, const std::set<std::string>& given, std::string* error) {
+    if (a.files.empty()) {
+        *error = "analyze takes 1 or more path arguments";
+    } else if (a.thumbnail && a.thumbnail_dir) {
+        *error = "--thumbnail names one file's thumbnail, --thumbnail-dir those of all; not both";
+    } else if (a.thumbnail && (a.files.size() > 1 || a.recursive)) {
+        *error = "--thumbnail takes the thumbnail of one file; --thumbnail-dir DIR those of many";
+    } else if (given.count("--fit") != 0 && given.count("--width") != 0) {
+        *error = "--fit sets the longer side, --width the source's width; not both";
+    } else if (given.count("--fit") != 0 && a.fit == 0) {
+        *error = "--fit takes 1 pixel or more";
+    }
+    return error->empty();
 }
 
 bool parse_analyze(std::vector<std::string> words, Invocation* out, std::string* error) {
     AnalyzeArgs a;
-    OptionTable table = {
-        {"--thumbnail", text_option(&a.thumbnail)},
-        {"--width", u32_option(&a.width)},
-        {"--force", flag_option([&a] { a.force = true; })},
-    };
+    OptionTable table = analyze_table(&a);
     add_global_options(out, &table);
-    std::vector<std::string> positionals;
-    if (!parse_words(words, table, &positionals, error) ||
-        !expect_positionals(positionals, 1, "analyze", error))
+    if (!parse_words(words, table, &a.files, &out->given, error) ||
+        !check_analyze(a, out->given, error))
         return false;
-    a.file = positionals[0];
     out->command = a;
     return true;
 }
 
+OptionTable audio_table(AudioArgs* a) {
+    return {
+        {"--bit-rate",
+         {true, [a](const std::string& v) { return parse_bit_rate(v, &a->bit_rate); }}},
+        {"--cancel-file", text_option(&a->cancel_file)},
+    };
+}
+
 bool parse_audio(std::vector<std::string> words, Invocation* out, std::string* error) {
     AudioArgs a;
-    OptionTable table = {
-        {"--bit-rate",
-         {true, [&a](const std::string& v) { return parse_bit_rate(v, &a.bit_rate); }}},
-        {"--cancel-file", text_option(&a.cancel_file)},
-    };
+    OptionTable table = audio_table(&a);
     add_global_options(out, &table);
     std::vector<std::string> positionals;
-    if (!parse_words(words, table, &positionals, error) ||
+    if (!parse_words(words, table, &positionals, &out->given, error) ||
         !expect_positionals(positionals, 2, "audio", error))
         return false;
     a.movie = positionals[0];
@@ -288,10 +364,46 @@ bool parse_freesize(std::vector<std::string> words, Invocation* out, std::string
     OptionTable table;
     add_global_options(out, &table);
     std::vector<std::string> positionals;
-    if (!parse_words(words, table, &positionals, error) ||
+    if (!parse_words(words, table, &positionals, &out->given, error) ||
         !expect_positionals(positionals, 1, "freesize", error))
         return false;
     out->command = FreesizeArgs{positionals[0]};
+    return true;
+}
+
+bool is_global_option(const std::string& name) {
+    Invocation ignored;
+    OptionTable table;
+    add_global_options(&ignored, &table);
+    return table.count(name) != 0 || name == "--help" || name == "-h" || name == "--version";
+}
+
+bool is_command_option(const std::string& name) {
+    ExportArgs e;
+    AnalyzeArgs an;
+    AudioArgs au;
+    std::optional<int32_t> w, h;
+    return export_table(&e, &w, &h).count(name) + analyze_table(&an).count(name) +
+               audio_table(&au).count(name) !=
+           0;
+}
+
+// The command word: the first word after the global options. An option of a command placed
+// before it would make its value the command, so it is named as misplaced instead.
+bool find_command(std::vector<std::string>& words, std::vector<std::string>::iterator* command,
+                  std::string* error) {
+    *command = words.end();
+    for (auto it = words.begin(); it != words.end(); ++it) {
+        if (!is_option_word(*it)) {
+            *command = it;
+            return true;
+        }
+        const std::string name = option_name(*it);
+        if (is_global_option(name)) continue;
+        *error = is_command_option(name) ? "option " + name + " belongs after the command"
+                                         : "unknown option " + name;
+        return false;
+    }
     return true;
 }
 
@@ -299,10 +411,9 @@ bool parse_freesize(std::vector<std::string> words, Invocation* out, std::string
 
 bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::string* error) {
     std::vector<std::string> words(argv + 1, argv + argc);
-    // The command is the first word that is no option; the options may stand on either side.
-    const auto command = std::find_if(words.begin(), words.end(), [](const std::string& w) {
-        return w.size() < 2 || w[0] != '-';
-    });
+    std::vector<std::string>::iterator command;
+    std::string misplaced;
+    const bool found = find_command(words, &command, &misplaced);
     std::string name = command != words.end() ? *command : "";
     if (name == "analyse") name = "analyze";
     using Parser = bool (*)(std::vector<std::string>, Invocation*, std::string*);
@@ -319,6 +430,10 @@ bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::st
             out->command = VersionArgs{};
             return true;
         }
+    }
+    if (!found) {
+        *error = misplaced;
+        return false;
     }
     if (name == "help" && command + 1 != words.end()) {
         std::string topic = *(command + 1);
@@ -345,6 +460,12 @@ bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::st
         return false;
     }
     return parser->second(std::move(words), out, error);
+}
+
+bool asks_for_json(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    return false;
 }
 
 }  // namespace orbv_tool

@@ -65,6 +65,12 @@ void ProgressLine::update(int64_t done) {
     std::fflush(stderr);
 }
 
+void ProgressLine::clear() {
+    if (drawn_length_ == 0) return;
+    std::fprintf(stderr, "\r%s\r", std::string(drawn_length_, ' ').c_str());
+    drawn_length_ = 0;
+}
+
 void ProgressLine::finish(bool completed) {
     if (!active_) return;
     if (completed && done_ != total_) update(total_);

@@ -14,6 +14,9 @@ class ProgressLine {
     // `unit` names what the library counts ("frames", "packets").
     void start(int64_t total, const char* unit);
     void update(int64_t done);
+    // Wipes a line drawn in place, so that other text can take its place; the next update
+    // draws it again.
+    void clear();
     // Ends the line, drawn at 100% first when the job completed.
     void finish(bool completed);
 

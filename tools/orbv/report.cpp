@@ -18,53 +18,17 @@ namespace {
 ReportOptions g_options;
 int32_t g_final_state = -1;
 ProgressLine g_progress;
+bool g_refused_options = false;
 
-// The analysis result document, recognised by the fields its headline shows.
-bool is_analysis_result(const Fields& fields) {
-    for (const char* key : {"type", "width", "height", "duration", "frame_count", "isTarget"}) {
-        if (find(fields, key) == nullptr) return false;
-    }
-    return true;
-}
-
-// A headline of what the file is, then every field, one a line.
-void print_analysis(const Fields& fields) {
-    std::printf("done: %s %s x %s, %s s, %s frames, %s\n", find(fields, "type")->c_str(),
-                find(fields, "width")->c_str(), find(fields, "height")->c_str(),
-                find(fields, "duration")->c_str(), find(fields, "frame_count")->c_str(),
-                *find(fields, "isTarget") == "true" ? "target" : "not a target");
-    for (const auto& [key, value] : fields) {
-        // The result's bare words read as yes and no.
-        const bool word = value == "true" || value == "false";
-        std::printf("  %s: %s\n", key.c_str(),
-                    word ? (value == "true" ? "yes" : "no") : value.c_str());
-    }
-}
-
-// "orbv: FILE: WHAT HAPPENED (ERRNUM ERRSTR: DETAIL)" on standard error; a document that
-// cannot be read is shown whole.
-void print_failure(int32_t state, const std::string& document) {
-    const char* command = g_options.command;
-    if (state == STATE_CANCELED) {
-        std::fprintf(stderr, "orbv: %s cancelled\n", command);
-        return;
-    }
+// "FILE: WHAT HAPPENED (ERRNUM ERRSTR: DETAIL)"; a document that cannot be read is shown whole.
+std::string failure_line(int32_t state, const std::string& document) {
+    const std::string command = g_options.command;
+    if (state == STATE_CANCELED) return command + " cancelled";
     Fields fields;
-    if (!parse_flat_object(document, &fields) || find(fields, "errstr") == nullptr) {
-        std::fprintf(stderr, "orbv: %s failed: %s\n", command, document.c_str());
-        return;
-    }
-    std::fprintf(stderr, "orbv: %s\n", failure_text(fields, g_options.files).c_str());
-}
-
-// The library writes a thumbnail unasked only for its camera's files; say so when it did not.
-void warn_unwritten_thumbnail(const Fields& fields) {
-    const std::string* created = find(fields, "createdThumbnail");
-    if (g_options.files.output.empty() || created == nullptr || *created != "false") return;
-    std::fprintf(stderr,
-                 "orbv: warning: %s: no thumbnail written, the file is not the camera's "
-                 "(--force writes it)\n",
-                 g_options.files.input1.c_str());
+    if (!parse_flat_object(document, &fields) || find(fields, "errstr") == nullptr)
+        return command + " failed: " + document;
+    g_refused_options = refuses_options(fields);
+    return failure_text(fields, g_options.files);
 }
 
 void show_progress(int32_t state, const std::string& document) {
@@ -79,22 +43,14 @@ void show_progress(int32_t state, const std::string& document) {
     }
 }
 
-// {"state":N,"document":{...}}. A document that is no JSON object (one cut at its size limit)
-// goes in as a string, so that the line stays JSON.
-void print_json(int32_t state, const std::string& document) {
+// {"state":N,"document":{...}}, with the failure line as "message". A document that is no
+// JSON object (one cut at its size limit) goes in as a string, so that the line stays JSON.
+void print_json(int32_t state, const std::string& document, const std::string& message) {
     Fields fields;
-    if (parse_flat_object(document, &fields)) {
-        std::printf("{\"state\":%d,\"document\":%s}\n", state, document.c_str());
-        return;
-    }
-    std::string quoted;
-    for (const char c : document) {
-        char code[8] = {c, '\0'};
-        if (static_cast<unsigned char>(c) < 0x20) std::snprintf(code, sizeof(code), "\\u%04x", c);
-        if (c == '"' || c == '\\') quoted += '\\';
-        quoted += code;
-    }
-    std::printf("{\"state\":%d,\"document\":\"%s\"}\n", state, quoted.c_str());
+    const std::string value =
+        parse_flat_object(document, &fields) ? document : json_quote(document);
+    const std::string tail = message.empty() ? "" : ",\"message\":" + json_quote(message);
+    std::printf("{\"state\":%d,\"document\":%s%s}\n", state, value.c_str(), tail.c_str());
 }
 
 }  // namespace
@@ -109,20 +65,18 @@ void report_callback(int32_t state, const char* document) {
         g_final_state = state;
         g_progress.finish(state == STATE_DONE);
     }
+    const std::string failure = state > STATE_DONE ? failure_line(state, text) : "";
     if (g_options.json) {
-        print_json(state, text);
+        print_json(state, text, failure);
     } else if (state == STATE_START || state == STATE_PROGRESS) {
         if (g_options.progress) show_progress(state, text);
     }
-    Fields fields;
-    if (state == STATE_DONE && parse_flat_object(text, &fields) && is_analysis_result(fields)) {
-        if (!g_options.json) print_analysis(fields);
-        warn_unwritten_thumbnail(fields);
-    }
-    if (state > STATE_DONE) print_failure(state, text);
+    if (!failure.empty()) std::fprintf(stderr, "orbv: %s\n", failure.c_str());
     std::fflush(stdout);
 }
 
 int32_t final_state() { return g_final_state; }
+
+bool refused_options() { return g_refused_options; }
 
 }  // namespace orbv_tool

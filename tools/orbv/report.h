@@ -21,11 +21,14 @@ void set_report_options(const ReportOptions& options);
 void note_window(const std::string& note);
 
 // The ProgressCallback handed to the library. Without json: a job's start and progress as
-// the progress line, an analysis result as a summary on standard output, and a failed or
-// cancelled job as one line on standard error (also with json).
+// the progress line; a failed or cancelled job as one line on standard error (also with json,
+// whose failure line carries it as "message").
 void report_callback(int32_t state, const char* document);
 
 // The last final state (2, 3 or 4) received, -1 when none came.
 int32_t final_state();
+// Whether the last failure refused what the options asked (an output name, a panorama size):
+// a usage error.
+bool refused_options();
 
 }  // namespace orbv_tool

@@ -9,6 +9,10 @@
 
 #include "sample_shot.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace {
 
 // The lens pictures are square: the movie encoder needs an even width, and the frame number
@@ -42,6 +46,8 @@ const char kUsage[] =
     "  --maker TEXT, --model TEXT\n"
     "                         EXIF maker and model (default ORVAX COMPUTER, ZK-TR500)\n"
     "  -y, --overwrite        replace lens files that exist already\n"
+    "  -v, --verbose          show FFmpeg's notes and the encoder's statistics\n"
+    "                         (default: its errors only)\n"
     "  --help                 show this help\n"
     "\n"
     "Exit status: 0 written, 1 failed, 2 usage error or existing files.\n";
@@ -63,6 +69,7 @@ int main(int argc, char** argv) {
     orbv_sample::ShotOptions o;
     std::string dir = ".";
     bool overwrite = false;
+    av_log_set_level(AV_LOG_ERROR);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* {
@@ -119,6 +126,8 @@ int main(int argc, char** argv) {
             o.camera.model = value();
         } else if (arg == "-y" || arg == "--overwrite") {
             overwrite = true;
+        } else if (arg == "-v" || arg == "--verbose") {
+            av_log_set_level(AV_LOG_INFO);
         } else {
             return usage_error("unknown option " + arg);
         }
