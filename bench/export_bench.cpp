@@ -76,13 +76,10 @@ struct Inputs {
         // a tie): the source bit rate scaled by the ratio of picture areas.
         orbv::libavIF media(lens1.c_str(), lens2.c_str());
         if (media.open_input(0) != 0 || media.open_input(1) != 0) std::abort();
-        const int source =
-            media.input(0).container()->duration > media.input(1).container()->duration ? 0 : 1;
-        const AVCodecContext* decoder = media.input(source).video_decoder().get();
-        bit_rate =
-            static_cast<int64_t>(std::floor(static_cast<double>(kOutWidth) / decoder->width *
-                                            static_cast<double>(decoder->bit_rate) *
-                                            (static_cast<double>(kOutHeight) / decoder->height)));
+        const orbv::ExportPlan plan =
+            orbv::plan_export(orbv::ExportParams(), {}, media.input(0), media.input(1));
+        bit_rate = orbv::video_bit_rate(kOutWidth, kOutHeight,
+                                        media.input(plan.video_source).video_decoder().get());
     }
     ~Inputs() {
         std::error_code ec;
@@ -104,19 +101,22 @@ int export_child(const char* lens1, const char* lens2, const char* out) {
     orbv::ExportParams params;
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
-    params.stitch.lens_radius = kRadius;
-    params.stitch.luts1 = params.stitch.luts2 =
-        orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
+    params.luts1 = params.luts2 = orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
+    orbv::StitchSetup stitch;
+    stitch.luts1 = params.luts1;
+    stitch.luts2 = params.luts2;
     const auto maps_began = std::chrono::steady_clock::now();
-    params.stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius,
-                                                 0, params.stitch.rotation);
+    stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0,
+                                          params.rotation);
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
-    orbv::PanoramaExport panorama(media.take_input(0), media.take_input(1), params);
+    const orbv::ExportPlan plan =
+        orbv::plan_export(params, std::move(stitch), media.input(0), media.input(1));
+    orbv::PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
-    progress.announce(panorama.frames());
+    progress.announce(plan.expected);
     const orbv::JobOutcome outcome = panorama.write_video(out, progress);
-    if (outcome.result != 0) return 1;
+    if (outcome.failed()) return 1;
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     const orbv::JobTimings& t = outcome.timings;

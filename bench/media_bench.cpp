@@ -90,7 +90,7 @@ void BM_AudioExtraction(benchmark::State& state, orbv_sample::Sound kind) {
         }
         const orbv::JobOutcome outcome =
             orbv::SoundExtraction(media.take_input(0)).write_audio(out.c_str(), 0, progress);
-        if (outcome.result != 0) {
+        if (outcome.failed()) {
             state.SkipWithError(outcome.error.text());
             break;
         }

@@ -115,7 +115,6 @@ StitchSetup export_params(int variant) {
             cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(120)),
             cv::Mat(SeamBandLayout::rows(45), kLens / 2, CV_8UC1, cv::Scalar(140))};
         params.band.valid = 1;
-        params.band_rows = kBandRows;
     }
     return params;
 }

@@ -137,7 +137,7 @@ void BM_StillThumbnailDecode3888(benchmark::State& state) {
         const orbv::JobOutcome outcome =
             orbv::ThumbnailJob(media.take_input(0))
                 .write_thumbnail(out.c_str(), static_cast<int32_t>(state.range(0)), 1, decode);
-        if (outcome.result != 0) {
+        if (outcome.failed()) {
             state.SkipWithError(outcome.error.text());
             break;
         }
@@ -168,7 +168,7 @@ void BM_MovieThumbnailThreads(benchmark::State& state) {
         }
         const orbv::JobOutcome outcome =
             orbv::ThumbnailJob(media.take_input(0)).write_thumbnail(out.c_str(), 320, 1);
-        if (outcome.result != 0) {
+        if (outcome.failed()) {
             state.SkipWithError(outcome.error.text());
             break;
         }

@@ -47,15 +47,15 @@ int32_t _ORBVX_get_audio(const char* movie_path, const char* audio_path, const c
         AudioProgress progress(callback, cancel_path, movie_path, audio_path);
         const JobOutcome outcome =
             SoundExtraction(media.take_input(0)).write_audio(write_path, bit_rate, progress);
-        if (outcome.result == 0) {
+        if (!outcome.failed()) {
             *document = audio_result_json(movie_path, audio_path);
             log_message(LOG_TRACE, "[_ORBVX_get_audio] ok");
             return 0;
         }
-        *canceled = outcome.cancelled ? 1 : 0;
+        *canceled = outcome.cancelled() ? 1 : 0;
         const MediaError& error = outcome.error;
         *document =
-            outcome.cancelled
+            outcome.cancelled()
                 ? audio_error_json(movie_path, audio_path, errors::kAudioCanceled, error.text(), -1)
                 : audio_error_json(movie_path, audio_path, errors::kAudioWriteFailed, error.text(),
                                    error.code());

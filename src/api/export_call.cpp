@@ -130,12 +130,12 @@ extern "C" ORBV_API int32_t ORBV_export(
             ExportParams params;
             params.output_width = output_width;
             params.output_height = output_height;
-            params.stitch.rotation =
+            params.rotation =
                 rotation_from_degrees(y_rotation_degrees, lens1_roll_degrees, lens2_roll_degrees);
-            params.stitch.luts1 = make_plane_luts(plane_offset(y_offset1), plane_offset(u_offset1),
-                                                  plane_offset(v_offset1));
-            params.stitch.luts2 = make_plane_luts(plane_offset(y_offset2), plane_offset(u_offset2),
-                                                  plane_offset(v_offset2));
+            params.luts1 = make_plane_luts(plane_offset(y_offset1), plane_offset(u_offset1),
+                                           plane_offset(v_offset1));
+            params.luts2 = make_plane_luts(plane_offset(y_offset2), plane_offset(u_offset2),
+                                           plane_offset(v_offset2));
             params.window1 = TimeWindow::from_host(start_time1, end_time1);
             params.window2 = TimeWindow::from_host(start_time2, end_time2);
             params.audio_input = audio_input;

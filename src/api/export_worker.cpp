@@ -81,35 +81,33 @@ int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
     return job.fail(errors::kExportSizeMismatch, size_text, -1, -1);
 }
 
-// The rolls corrected for the camera's orientation, the lens radius of the pair's width, the
-// seam band and the remap tables, all in the record.
+// The stitch of the export: the host's colour tables, the seam band, and the remap tables for
+// the rolls corrected for the camera's orientation and the lens radius of the pair's width.
 int32_t prepare_projection(ExportJob& job, const char* band_image_path, const AnalysisInfo& info1,
-                           const AnalysisInfo& info2, ExportParams* params) {
-    StitchSetup& stitch = params->stitch;
-    correct_rolls(info1.orientation, info2.orientation, &stitch.rotation);
-    stitch.lens_radius = lens_radius_for(info1.width);
-    if (stitch.lens_radius == 0.0) {
+                           const AnalysisInfo& info2, const ExportParams& params,
+                           StitchSetup* stitch) {
+    Rotation rotation = params.rotation;
+    correct_rolls(info1.orientation, info2.orientation, &rotation);
+    const double lens_radius = lens_radius_for(info1.width);
+    if (lens_radius == 0.0) {
         char width_text[255];
         std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
         return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
     }
     // Sizes no encoder takes, or that would exhaust the memory, are refused before the maps.
     std::string limit;
-    if (check_panorama_size(info1.is_still && info2.is_still, params->output_width,
-                            params->output_height, &limit) != 0) {
+    if (check_panorama_size(info1.is_still && info2.is_still, params.output_width,
+                            params.output_height, &limit) != 0) {
         log_message(LOG_ERROR, "%s", limit.c_str());
         return job.fail(errors::kExportSizeUnsupported, limit.c_str(), -1, -1);
     }
-    if (band_image_path != nullptr) {
-        stitch.band = load_seam_band(band_image_path, info1.width);
-        stitch.band_rows = stitch.band.planes.empty() ? 0 : stitch.band.planes[0].rows;
-    } else {
-        stitch.band = PlaneSet();
-        stitch.band_rows = 0;
-    }
-    stitch.maps = build_stitch_maps(cv::Size(params->output_width, params->output_height),
-                                    cv::Size(info1.width, info1.height), stitch.lens_radius,
-                                    stitch.band_rows, stitch.rotation);
+    stitch->luts1 = params.luts1;
+    stitch->luts2 = params.luts2;
+    if (band_image_path != nullptr) stitch->band = load_seam_band(band_image_path, info1.width);
+    const int32_t band_rows = stitch->band.planes.empty() ? 0 : stitch->band.planes[0].rows;
+    stitch->maps =
+        build_stitch_maps(cv::Size(params.output_width, params.output_height),
+                          cv::Size(info1.width, info1.height), lens_radius, band_rows, rotation);
     return 0;
 }
 
@@ -130,7 +128,8 @@ int32_t check_window(ExportJob& job, const InputSlot& input, const TimeWindow& w
 // Opens both inputs, checks the windows, announces the frames to export and runs the export
 // job, which takes the inputs over; *count receives the announced count.
 int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback callback,
-                       const ExportParams& params, int32_t* canceled, int64_t* count) {
+                       const ExportParams& params, const StitchSetup& stitch, int32_t* canceled,
+                       int64_t* count) {
     libavIF media(job.movie_path1, job.movie_path2);
     if (media.open_input(0) != 0 || media.open_input(1) != 0) {
         media.close_input();
@@ -141,18 +140,19 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         media.close_input();
         return -1;
     }
-    PanoramaExport panorama(media.take_input(0), media.take_input(1), params);
-    *count = panorama.frames();
+    const ExportPlan plan = plan_export(params, stitch, media.input(0), media.input(1));
+    *count = plan.expected;
+    PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
                             job.export_path);
     progress.announce(*count);
 
     const JobOutcome outcome = panorama.write_video(job.write_path, progress);
-    if (outcome.result != 0) {
-        *canceled = outcome.cancelled ? 1 : 0;
+    if (outcome.failed()) {
+        *canceled = outcome.cancelled() ? 1 : 0;
         const ErrorCode code =
-            outcome.cancelled ? errors::kExportCanceled : errors::kExportWriteFailed;
-        const int32_t api_errnum = outcome.cancelled ? -1 : outcome.error.code();
+            outcome.cancelled() ? errors::kExportCanceled : errors::kExportWriteFailed;
+        const int32_t api_errnum = outcome.cancelled() ? -1 : outcome.error.code();
         return job.fail(code, outcome.error.text(), api_errnum, -1);
     }
     // Inputs that end before their first pair give a panorama without a single picture.
@@ -176,9 +176,9 @@ int32_t insert_panorama_metadata(const char* export_path, bool is_jpeg, const Ex
     const std::string xml =
         make_panorama_xml(is_jpeg, params.output_width, params.output_height, params.datetime);
     auto outcome = [&](int32_t result, const BinaryFile& file) {
-        if (result == 0 || file.errnum <= 0) return 0;
-        *errnum = -file.errnum;
-        *errstr = file.errstr;
+        if (result == 0 || file.error_code() <= 0) return 0;
+        *errnum = -file.error_code();
+        *errstr = file.error_text();
         return -1;
     };
     if (is_jpeg) {
@@ -222,9 +222,12 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
     ExportJob job{movie_path1, movie_path2, export_path, write_path, document};
     AnalysisInfo info1, info2;
     int32_t result = analyze_pair(job, &info1, &info2);
-    if (result == 0) result = prepare_projection(job, band_image_path, info1, info2, &params);
+    StitchSetup stitch;
+    if (result == 0)
+        result = prepare_projection(job, band_image_path, info1, info2, params, &stitch);
     int64_t count = 0;
-    if (result == 0) result = run_frame_loop(job, cancel_path, callback, params, canceled, &count);
+    if (result == 0)
+        result = run_frame_loop(job, cancel_path, callback, params, stitch, canceled, &count);
     if (result == 0) result = mark_as_panorama(job, info1.is_still && info2.is_still, params);
     if (result != 0) return result;
     *document = export_result_json(movie_path1, movie_path2, export_path, STATE_DONE, count);

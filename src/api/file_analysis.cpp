@@ -93,7 +93,7 @@ int32_t thumbnail_step(const AnalysisFormat& format, const AnalysisRequest& requ
     thumbnail.name_output(request.thumbnail_path);
     const JobOutcome outcome = thumbnail.write_thumbnail(
         request.thumbnail_write_path, static_cast<int32_t>(request.thumbnail_width), orientation);
-    if (outcome.result != 0) {
+    if (outcome.failed()) {
         return fail_media_step(request.path, errors::kThumbnailWriteFailed, outcome.error,
                                std::string(format.tag()) + " write_tuhmbnail error", document);
     }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "stitch/bilinear_remap.h"
-#include "stitch/row_bands.h"
 
 extern "C" {
 #include <libavutil/common.h>
@@ -50,19 +49,37 @@ bool target_planes(AVFrame* target, const StitchMaps& maps, cv::Mat out[3]) {
     return true;
 }
 
-// Copies a plane of `rows` x `cols` bytes into the canvas rows from `first`, through the
-// table when there is one: the deep copy and the colour table in one pass.
-void copy_plane(const uint8_t* src, int src_step, int rows, int cols, cv::Mat& canvas, int first,
-                const PlaneTable* table) {
-    run_in_bands(rows, [&](int first_row, int last_row) {
+// One lens plane on its way into the canvas: its rows, and the table it goes through (null:
+// none).
+struct LensPlane {
+    const uint8_t* data;
+    int step;
+    int rows;
+    const PlaneTable* table;
+};
+
+// Copies row r of the plane into canvas row `to`, through the table when there is one.
+void copy_row(const LensPlane& plane, int r, int cols, uint8_t* to) {
+    const uint8_t* s = plane.data + static_cast<ptrdiff_t>(r) * plane.step;
+    if (plane.table == nullptr) {
+        std::memcpy(to, s, static_cast<size_t>(cols));
+        return;
+    }
+    const uint8_t* t = plane.table->table;
+    for (int c = 0; c < cols; ++c) to[c] = t[s[c]];
+}
+
+// Stacks a plane of both lenses, `cols` bytes wide, in the canvas: the deep copy and the
+// colour table of both in one banded pass.
+void stack_planes(const LensPlane& top, const LensPlane& bottom, int cols, cv::Mat& canvas,
+                  BandPool* pool) {
+    run_in_bands(pool, top.rows + bottom.rows, [&](int first_row, int last_row) {
         for (int r = first_row; r < last_row; ++r) {
-            const uint8_t* s = src + static_cast<ptrdiff_t>(r) * src_step;
-            uint8_t* d = canvas.ptr<uint8_t>(first + r);
-            if (table == nullptr) {
-                std::memcpy(d, s, static_cast<size_t>(cols));
+            uint8_t* to = canvas.ptr<uint8_t>(r);
+            if (r < top.rows) {
+                copy_row(top, r, cols, to);
             } else {
-                const uint8_t* t = table->table;
-                for (int c = 0; c < cols; ++c) d[c] = t[s[c]];
+                copy_row(bottom, r - top.rows, cols, to);
             }
         }
     });
@@ -111,17 +128,19 @@ int32_t FrameConverter::convert(const AVFrame* frame1, const AVFrame* frame2,
     for (int k = 0; k < 3; ++k) {
         prepare_canvas(k, layout[0].cols[k], layout[0].rows[k] + layout[1].rows[k],
                        with_band ? &params.band.planes[k] : nullptr);
-        copy_plane(lens[0]->data[k], lens[0]->linesize[k], layout[0].rows[k], layout[0].cols[k],
-                   canvas_[k], 0, effective_table(params.luts1, k));
-        copy_plane(lens[1]->data[k], lens[1]->linesize[k], layout[1].rows[k], layout[1].cols[k],
-                   canvas_[k], layout[0].rows[k], effective_table(params.luts2, k));
+        const LensPlane top{lens[0]->data[k], lens[0]->linesize[k], layout[0].rows[k],
+                            effective_table(params.luts1, k)};
+        const LensPlane bottom{lens[1]->data[k], lens[1]->linesize[k], layout[1].rows[k],
+                               effective_table(params.luts2, k)};
+        stack_planes(top, bottom, layout[0].cols[k], canvas_[k], &pool_);
     }
-    remap_bilinear(canvas_[0], maps.map, out[0]);
+    remap_bilinear(canvas_[0], maps.map, out[0], SimdPath::kFast, &pool_);
     if (canvas_[1].size() == canvas_[2].size() && canvas_[1].step[0] == canvas_[2].step[0]) {
-        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out[1], out[2]);
+        remap_bilinear_pair(canvas_[1], canvas_[2], maps.map_half, out[1], out[2], SimdPath::kFast,
+                            &pool_);
     } else {
-        remap_bilinear(canvas_[1], maps.map_half, out[1]);
-        remap_bilinear(canvas_[2], maps.map_half, out[2]);
+        remap_bilinear(canvas_[1], maps.map_half, out[1], SimdPath::kFast, &pool_);
+        remap_bilinear(canvas_[2], maps.map_half, out[2], SimdPath::kFast, &pool_);
     }
     if (target != nullptr) return encode ? encode(target) : 0;
 

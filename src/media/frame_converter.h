@@ -8,6 +8,7 @@
 #include "media/frame_planes.h"
 #include "media/working_format.h"
 #include "stitch/stitch_setup.h"
+#include "util/band_pool.h"
 #include "util/ffmpeg_ptr.h"
 
 namespace orbv {
@@ -57,6 +58,7 @@ class FrameConverter {
     int band_row_[3] = {-1, -1, -1};
     cv::Mat out_[3];
     WorkingFormat working_;
+    BandPool pool_;  // the stitch's helper threads, for the life of the export
 };
 
 }  // namespace orbv

@@ -50,7 +50,7 @@ int stamped(AVFrame* frame) {
 
 }  // namespace
 
-int32_t InputSlot::open_container(const char* path, MediaError& error) {
+int32_t InputSlot::open_container(const char* path) {
     close();
     AVFormatContext* raw = nullptr;
     const AVInputFormat* format = nullptr;
@@ -63,32 +63,31 @@ int32_t InputSlot::open_container(const char* path, MediaError& error) {
         format = format_as_jpeg_name(path);
         if (format != nullptr && std::strcmp(format->name, "image2") == 0) {
             raw = avformat_alloc_context();
-            if (raw == nullptr) return error.fail(AVERROR(ENOMEM));
+            if (raw == nullptr) return AVERROR(ENOMEM);
             raw->video_codec_id = AV_CODEC_ID_MJPEG;
             av_dict_set(&options, "pattern_type", "none", 0);
         }
     }
     const int ret = avformat_open_input(&raw, path, format, &options);
     av_dict_free(&options);
-    if (ret < 0) return error.fail(ret);
+    if (ret < 0) return ret;
     container_.reset(raw);
     return 0;
 }
 
-int32_t InputSlot::open_streams(int threads, MediaError& error) {
+Status InputSlot::open_streams(int threads) {
     auto fail = [&](int32_t code) {
         close();
-        return code;
+        return Status(code);
     };
-    // The fixed messages come with no code of FFmpeg's: the record's code stays 0.
     auto fail_message = [&](const char* message) {
-        error.fail(0, "%s", message);
-        return fail(AVERROR_EXIT);
+        close();
+        return Status(AVERROR_EXIT, message);
     };
     AVFormatContext* fmt = container_.get();
-    if (fmt == nullptr) return error.fail(AVERROR(EINVAL));
+    if (fmt == nullptr) return AVERROR(EINVAL);
     const int found = avformat_find_stream_info(fmt, nullptr);
-    if (found < 0) return fail(error.fail(found));
+    if (found < 0) return fail(found);
 
     const int video = av_find_best_stream(fmt, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) return fail_message("Not Found Video Stream");
@@ -103,18 +102,18 @@ int32_t InputSlot::open_streams(int threads, MediaError& error) {
     if (threads == kFirstPictureThreads) threads = vst->codecpar->video_delay > 0 ? 0 : 1;
     CodecContextPtr vctx;
     int ret = open_decoder(video_codec, vst, threads, 0, &vctx);
-    if (ret < 0) return fail(error.fail(ret));
+    if (ret < 0) return fail(ret);
     // FFmpeg's image demuxer takes any file named like a picture and reports a stream whose
     // size it could not find; such a stream holds no picture to work with.
-    if (vctx->width <= 0 || vctx->height <= 0) return fail(error.fail(AVERROR_INVALIDDATA));
+    if (vctx->width <= 0 || vctx->height <= 0) return fail(AVERROR_INVALIDDATA);
 
     CodecContextPtr actx;
     if (audio >= 0) {
         const AVStream* ast = fmt->streams[audio];
         const AVCodec* audio_codec = avcodec_find_decoder(ast->codecpar->codec_id);
-        if (audio_codec == nullptr) return fail(error.fail(AVERROR_DECODER_NOT_FOUND));
+        if (audio_codec == nullptr) return fail(AVERROR_DECODER_NOT_FOUND);
         ret = open_decoder(audio_codec, ast, 1, 0, &actx);
-        if (ret < 0) return fail(error.fail(ret));
+        if (ret < 0) return fail(ret);
     }
 
     video_ = VideoDecoder(std::move(vctx));

@@ -19,14 +19,14 @@ constexpr int kFirstPictureThreads = -1;
 // could not be opened at all from one that opened and then failed.
 class InputSlot {
   public:
-    // Opens the container, the UTF-8 path handed to FFmpeg unchanged. On failure the slot
-    // stays closed and `error` holds FFmpeg's code and text.
-    int32_t open_container(const char* path, MediaError& error);
+    // Opens the container, the UTF-8 path handed to FFmpeg unchanged. 0, or FFmpeg's code with
+    // the slot closed.
+    int32_t open_container(const char* path);
     // Finds the best video stream and the sound, and opens their decoders (`threads` for the
     // video decoder: 0 lets FFmpeg take one per core; or kFirstPictureThreads). 0, or a
-    // negative code with `error` describing it and the slot closed. The missing streams and
-    // decoder give the fixed messages with AVERROR_EXIT, the code in `error` left as it was.
-    int32_t open_streams(int threads, MediaError& error);
+    // negative status with the slot closed: the missing streams and decoder give AVERROR_EXIT
+    // with a fixed text.
+    Status open_streams(int threads);
     // Releases the decoders and the container; the stream choice stays. Safe at any time.
     void close();
     bool is_open() const { return container_ != nullptr; }

@@ -16,15 +16,15 @@ struct JobTimings {
     double total = 0;
 };
 
-// How a media job ended: its result (0, or the negative code it stopped with: AVERROR_EXIT
-// after a cancel), the pictures it handed to the encoder, whether the caller cancelled it, its
-// first failure and its timings.
+// How a media job ended, as one value: its record (nothing: done; a cancel; or its first
+// failure), with the pictures it handed to the encoder and its timings.
 struct JobOutcome {
-    int32_t result = 0;
-    int64_t pictures = 0;
-    bool cancelled = false;
     MediaError error;
+    int64_t pictures = 0;
     JobTimings timings;
+
+    bool failed() const { return error.failed(); }  // a cancel too
+    bool cancelled() const { return error.cancelled(); }
 };
 
 }  // namespace orbv

@@ -13,13 +13,19 @@ int32_t libavIF::open_input(int32_t slot) {
     const char* path = slot == 0 ? path1_ : path2_;
     if (path == nullptr) return error_.fail(AVERROR(EINVAL));
     InputSlot opened;
-    int32_t ret = opened.open_container(path, error_);
-    if (ret < 0) return ret;
-    ret = opened.open_streams(decoder_threads_, error_);
-    if (ret < 0) {
+    const int32_t ret = opened.open_container(path);
+    if (ret < 0) return error_.fail(ret);
+    const Status streams = opened.open_streams(decoder_threads_);
+    if (streams.failed()) {
+        // A missing stream or decoder is told by its text alone: the code stays as it was.
+        if (streams.text != nullptr) {
+            error_.fail(0, "%s", streams.text);
+        } else {
+            error_.fail(streams.code);
+        }
         // Every slot opened before goes too.
         close_input();
-        return ret;
+        return streams.code;
     }
     const AVStream* video = opened.video_stream();
     const AVCodecContext* decoder = opened.video_decoder().get();

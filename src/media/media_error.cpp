@@ -30,9 +30,15 @@ int32_t MediaError::fail(int32_t code, const char* format, ...) {
     return code;
 }
 
+int32_t MediaError::record(const Status& status) {
+    if (status.text == nullptr) return fail(status.code);
+    return fail(status.code, "%s", status.text);
+}
+
 int32_t MediaError::cancel() {
     if (failed_) return AVERROR_EXIT;
     failed_ = true;
+    cancelled_ = true;
     code_ = AVERROR_EXIT;
     return code_;
 }

@@ -21,10 +21,7 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
                        const AVCodecContext* source, const AVRational source_tb,
                        const FrameClock& clock) {
     enc->codec_id = static_cast<AVCodecID>(codec_id);
-    // The source bit rate scaled by the ratio of picture areas.
-    enc->bit_rate = static_cast<int64_t>(std::floor(
-        static_cast<double>(enc->width) / source->width * static_cast<double>(source->bit_rate) *
-        (static_cast<double>(enc->height) / source->height)));
+    enc->bit_rate = video_bit_rate(enc->width, enc->height, source);
     if (codec_id == AV_CODEC_ID_H264) {
         // The encoder reads frame timestamps in its own time base, so it gets the output's
         // clock and the frame rate is stated.
@@ -48,6 +45,12 @@ void set_video_encoder(AVCodecContext* enc, const AVCodec* codec, int32_t codec_
 
 }  // namespace
 
+int64_t video_bit_rate(int32_t width, int32_t height, const AVCodecContext* source) {
+    return static_cast<int64_t>(std::floor(static_cast<double>(width) / source->width *
+                                           static_cast<double>(source->bit_rate) *
+                                           (static_cast<double>(height) / source->height)));
+}
+
 int OutputFile::create(const char* path, const char* fallback) {
     close();
     AVFormatContext* raw = nullptr;
@@ -66,71 +69,64 @@ int OutputFile::create(const char* path, const char* fallback) {
     return 0;
 }
 
-int32_t OutputFile::new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
-                               MediaError& error) {
+Status OutputFile::new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out) {
     out->codec = avcodec_find_encoder(codec_id);
-    if (out->codec == nullptr) {
-        return error.fail(AVERROR_EXIT, "%s", no_encoder);
-    }
+    if (out->codec == nullptr) return {AVERROR_EXIT, no_encoder};
     out->stream = avformat_new_stream(container_.get(), nullptr);
-    if (out->stream == nullptr) {
-        return error.fail(AVERROR_EXIT, "Could not allocate stream\n");
-    }
+    if (out->stream == nullptr) return {AVERROR_EXIT, "Could not allocate stream\n"};
     out->encoder.reset(avcodec_alloc_context3(out->codec));
-    if (!out->encoder) return error.fail(AVERROR(ENOMEM));
+    if (!out->encoder) return AVERROR(ENOMEM);
     out->stream->id = static_cast<int>(container_->nb_streams) - 1;
     return 0;
 }
 
-int32_t OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream* into,
-                                MediaError& error) {
+Status OutputFile::open_stream(NewStream* made, bool interleaved, EncodedStream* into) {
     int ret = avcodec_open2(made->encoder.get(), made->codec, nullptr);
     if (ret >= 0)
         ret = avcodec_parameters_from_context(made->stream->codecpar, made->encoder.get());
-    if (ret < 0) return error.fail(ret);
+    if (ret < 0) return ret;
     *into = EncodedStream(container_.get(), made->stream, std::move(made->encoder), interleaved);
     return 0;
 }
 
-int32_t OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
-                                     const AVCodecContext* source, const AVStream* source_stream,
-                                     const FrameClock& clock, MediaError& error) {
+Status OutputFile::add_video_stream(int32_t codec_id, int32_t width, int32_t height,
+                                    const AVCodecContext* source, const AVStream* source_stream,
+                                    const FrameClock& clock) {
     if (!container_ || source_stream == nullptr || source == nullptr || source->width <= 0 ||
         source->height <= 0) {
-        return error.fail(AVERROR(EINVAL));
+        return AVERROR(EINVAL);
     }
     NewStream made;
-    const int32_t ret =
-        new_stream(static_cast<AVCodecID>(codec_id), "Colud not finde encoder", &made, error);
-    if (ret < 0) return ret;
+    const Status ret =
+        new_stream(static_cast<AVCodecID>(codec_id), "Colud not finde encoder", &made);
+    if (ret.failed()) return ret;
     AVCodecContext* enc = made.encoder.get();
     enc->width = width;
     enc->height = height;
     const bool h264 = codec_id == AV_CODEC_ID_H264;
-    if (h264 && !clock) return error.fail(AVERROR(EINVAL));
+    if (h264 && !clock) return AVERROR(EINVAL);
     set_video_encoder(enc, made.codec, codec_id, source, source_stream->time_base, clock);
     if (h264) made.stream->time_base = clock.time_base;
     if (format()->flags & AVFMT_GLOBALHEADER) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    const int32_t opened = open_stream(&made, true, &video_, error);
-    if (opened == 0) video_.set_frame_ticks(h264 ? clock.ticks : 1);
+    const Status opened = open_stream(&made, true, &video_);
+    if (!opened.failed()) video_.set_frame_ticks(h264 ? clock.ticks : 1);
     return opened;
 }
 
-int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source,
-                                     MediaError& error) {
-    if (!container_ || source == nullptr) return error.fail(AVERROR(EINVAL));
+Status OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* source) {
+    if (!container_ || source == nullptr) return AVERROR(EINVAL);
     const AVCodecID codec_id = sound_codec_for(format(), container_->url);
     NewStream made;
-    int32_t ret = new_stream(codec_id, "Colud not find encoder", &made, error);
-    if (ret < 0) return ret;
+    const Status added = new_stream(codec_id, "Colud not find encoder", &made);
+    if (added.failed()) return added;
     AVCodecContext* enc = made.encoder.get();
     enc->sample_fmt = made.codec->sample_fmts ? made.codec->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
     enc->codec_id = codec_id;
     enc->sample_rate = sound_sample_rate(made.codec, source->sample_rate);
     enc->bit_rate = sound_bit_rate(codec_id, bit_rate, source->bit_rate);
     const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
-    if (ret < 0) return error.fail(ret);
+    const int ret = av_channel_layout_copy(&enc->ch_layout, &stereo);
+    if (ret < 0) return ret;
     made.stream->time_base = AVRational{1, enc->sample_rate};
     enc->time_base = made.stream->time_base;
     // PCM packets go out as they come; a compressing encoder's first packets start before 0
@@ -138,7 +134,7 @@ int32_t OutputFile::add_audio_stream(int32_t bit_rate, const AVCodecContext* sou
     const bool compressed = codec_id != AV_CODEC_ID_PCM_S16LE;
     if (compressed && (format()->flags & AVFMT_GLOBALHEADER))
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    return open_stream(&made, compressed, &audio_, error);
+    return open_stream(&made, compressed, &audio_);
 }
 
 int OutputFile::open_file(const char* path) {

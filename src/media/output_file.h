@@ -9,6 +9,10 @@
 
 namespace orbv {
 
+// The video encoder's bit rate for pictures of width x height: the source's scaled by the
+// ratio of picture areas.
+int64_t video_bit_rate(int32_t width, int32_t height, const AVCodecContext* source);
+
 // The one output of a media job: a container opened by name, its video and sound
 // streams with their encoders, the file with its header and trailer. The writers go through
 // it in this order: create, add the streams, open_file, write_header, frames per stream,
@@ -25,15 +29,14 @@ class OutputFile {
     // The video stream: `codec_id` at width x height, its bit rate the source decoder's scaled
     // by the ratio of picture areas. H.264 takes the clock's time base and rate, a picture
     // lasting its ticks, with the encoder's own choice of threads; other codecs (one picture)
-    // a time base of 1001 over the source clock's denominator. 0 or a negative code with
-    // `error` describing it.
-    int32_t add_video_stream(int32_t codec_id, int32_t width, int32_t height,
-                             const AVCodecContext* source, const AVStream* source_stream,
-                             const FrameClock& clock, MediaError& error);
+    // a time base of 1001 over the source clock's denominator.
+    Status add_video_stream(int32_t codec_id, int32_t width, int32_t height,
+                            const AVCodecContext* source, const AVStream* source_stream,
+                            const FrameClock& clock);
     // The sound stream, stereo at the source's sample rate in the codec the container takes
     // (16-bit PCM, or AAC for MP4, FLAC for .flac), at `bit_rate` (0: the source's, 192 kb/s
-    // for AAC). 0 or a negative code with `error` describing it.
-    int32_t add_audio_stream(int32_t bit_rate, const AVCodecContext* source, MediaError& error);
+    // for AAC).
+    Status add_audio_stream(int32_t bit_rate, const AVCodecContext* source);
     EncodedStream& video() { return video_; }
     EncodedStream& audio() { return audio_; }
 
@@ -53,10 +56,9 @@ class OutputFile {
     };
     // The encoder of `codec_id` (else the fixed message `no_encoder`), a new stream numbered by
     // its position, and a fresh context; AVERROR_EXIT for the fixed failures.
-    int32_t new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out,
-                       MediaError& error);
+    Status new_stream(AVCodecID codec_id, const char* no_encoder, NewStream* out);
     // Opens the encoder set up in `made` and gives the stream its parameters.
-    int32_t open_stream(NewStream* made, bool interleaved, EncodedStream* into, MediaError& error);
+    Status open_stream(NewStream* made, bool interleaved, EncodedStream* into);
 
     OutputFormatPtr container_;
     EncodedStream video_;

@@ -31,11 +31,11 @@ int64_t SoundExtraction::estimate_audio_packets(const AVFormatContext* fmt, cons
 
 JobOutcome SoundExtraction::write_audio(const char* audio_path, int32_t bit_rate,
                                         ProgressReporter& progress) {
-    JobOutcome outcome;
-    outcome.result = write(audio_path, bit_rate, progress);
+    const int32_t result = write(audio_path, bit_rate, progress);
+    if (result < 0) error_.fail(result);
     output_.close();
     sound_.reset();
-    outcome.cancelled = cancelled_;
+    JobOutcome outcome;
     outcome.error = error_;
     return outcome;
 }
@@ -59,10 +59,10 @@ int32_t SoundExtraction::open_audio_output(const char* audio_path, int32_t bit_r
     log_message(LOG_TRACE, "[libavIF::write_audio] format name : %s (%s)", or_null(format->name),
                 or_null(format->long_name));
     log_message(LOG_TRACE, "[libavIF::write_audio] format ext : %s", or_null(format->extensions));
-    ret = output_.add_audio_stream(bit_rate, input_.audio_decoder(), error_);
-    if (ret >= 0) ret = sound_.init_swr_context(ends(), input_.audio_stream());
-    if (ret >= 0) ret = sound_.init_audio_fifo(ends());
-    if (ret < 0) return ret;
+    Status sound = output_.add_audio_stream(bit_rate, input_.audio_decoder());
+    if (!sound.failed()) sound = sound_.init_swr_context(ends(), input_.audio_stream());
+    if (!sound.failed()) sound = sound_.init_audio_fifo(ends());
+    if (sound.failed()) return error_.record(sound);
     ret = output_.open_file(audio_path);
     if (ret < 0) return error_.fail(ret);
     const AVCodecContext* encoder = output_.audio().encoder();
@@ -98,19 +98,19 @@ int32_t SoundExtraction::copy_sound(ProgressReporter& progress) {
                                                      input.audio_decoder(), packet.get()));
         }
         if (progress.report(++count)) {
-            cancelled_ = true;
             av_packet_unref(packet.get());
             return error_.cancel();
         }
-        const int32_t written =
+        const Status written =
             sound_.write_audio_packet(ends(), packet.get(), &past_end, frame_size);
-        if (written < 0) return written;
+        if (written.failed()) return error_.record(written);
     }
     // A sound track none of whose packets could be read gives no audio file.
     if (count == 0) return error_.fail(AVERROR_EOF);
     // The decoder may still hold samples of the last packets.
     past_end = 0;
-    return sound_.drain(ends(), &past_end);
+    const Status drained = sound_.drain(ends(), &past_end);
+    return drained.failed() ? error_.record(drained) : 0;
 }
 
 }  // namespace orbv

@@ -32,13 +32,12 @@ class SoundExtraction {
     // Container, sound stream, resampler, FIFO, file and header of the audio file.
     int32_t open_audio_output(const char* audio_path, int32_t bit_rate);
     int32_t copy_sound(ProgressReporter& progress);
-    SoundEnds ends() { return {input_.audio_decoder(), output_.audio(), error_}; }
+    SoundEnds ends() { return {input_.audio_decoder(), output_.audio()}; }
 
     InputSlot input_;
     OutputFile output_;
     SoundPipeline sound_;
     MediaError error_;
-    bool cancelled_ = false;
 };
 
 }  // namespace orbv

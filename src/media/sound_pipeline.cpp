@@ -33,18 +33,15 @@ struct SampleBuffers {
 
 }  // namespace
 
-int32_t SoundPipeline::out_of_memory(const SoundEnds& ends, const char* message) {
-    return ends.error.fail(AVERROR(ENOMEM), "%s", message);
-}
+Status SoundPipeline::out_of_memory(const char* message) { return {AVERROR(ENOMEM), message}; }
 
-int32_t SoundPipeline::init_swr_context(const SoundEnds& ends, const AVStream* stream) {
+Status SoundPipeline::init_swr_context(const SoundEnds& ends, const AVStream* stream) {
     reset();
     const AVCodecContext* decoder = ends.decoder;
-    if (decoder == nullptr || stream == nullptr || !ends.out)
-        return ends.error.fail(AVERROR(EINVAL));
+    if (decoder == nullptr || stream == nullptr || !ends.out) return AVERROR(EINVAL);
     const AVCodecContext* enc = ends.out.encoder();
     swr_.reset(swr_alloc());
-    if (!swr_) return ends.error.fail(AVERROR(ENOMEM));
+    if (!swr_) return AVERROR(ENOMEM);
     SwrContext* swr = swr_.get();
     // Only the channel counts matter: the layouts are FFmpeg's defaults for those counts.
     AVChannelLayout in_layout;
@@ -60,7 +57,7 @@ int32_t SoundPipeline::init_swr_context(const SoundEnds& ends, const AVStream* s
     av_channel_layout_uninit(&in_layout);
     av_channel_layout_uninit(&out_layout);
     const int ret = swr_init(swr);
-    if (ret < 0) return ends.error.fail(ret);
+    if (ret < 0) return ret;
     time_base_ = stream->time_base;
     connected_ = true;
     in_channels_ = decoder->ch_layout.nb_channels;
@@ -68,11 +65,11 @@ int32_t SoundPipeline::init_swr_context(const SoundEnds& ends, const AVStream* s
     return 0;
 }
 
-int32_t SoundPipeline::init_audio_fifo(const SoundEnds& ends) {
-    if (!connected_) return ends.error.fail(AVERROR(EINVAL));
+Status SoundPipeline::init_audio_fifo(const SoundEnds& ends) {
+    if (!connected_) return AVERROR(EINVAL);
     const AVCodecContext* enc = ends.out.encoder();
     fifo_.reset(av_audio_fifo_alloc(enc->sample_fmt, enc->ch_layout.nb_channels, 1));
-    if (!fifo_) return out_of_memory(ends, "Colud Not allocate Audio Fifo");
+    if (!fifo_) return out_of_memory("Colud Not allocate Audio Fifo");
     return 0;
 }
 
@@ -90,22 +87,22 @@ int64_t SoundPipeline::gap_before(const SoundEnds& ends, const AVFrame* decoded)
     return (at_start || std::llabs(gap) > rate / 100) ? gap : 0;
 }
 
-int32_t SoundPipeline::store(const SoundEnds& ends, AVFrame* decoded, int32_t* past_end) {
+Status SoundPipeline::store(const SoundEnds& ends, AVFrame* decoded, int32_t* past_end) {
     if (*past_end) *past_end = 0;
     decoded->pts = decoded->best_effort_timestamp;
     if (decoded->ch_layout.nb_channels != in_channels_ || decoded->format != in_format_) {
-        return ends.error.fail(AVERROR_INPUT_CHANGED);
+        return AVERROR_INPUT_CHANGED;
     }
     const int64_t gap = gap_before(ends, decoded);
     if (gap > 0) {
-        const int32_t ret = append_silence(ends, gap, past_end);
-        if (ret < 0 || *past_end) return ret;
+        const Status ret = append_silence(ends, gap, past_end);
+        if (ret.failed() || *past_end) return ret;
     }
     if (-gap >= decoded->nb_samples) return 0;
     return convert_into_fifo(ends, decoded, gap < 0 ? -gap : 0, past_end);
 }
 
-int32_t SoundPipeline::append(const SoundEnds& ends, uint8_t** data, int count, int32_t* past_end) {
+Status SoundPipeline::append(const SoundEnds& ends, uint8_t** data, int count, int32_t* past_end) {
     if (sample_limit_ >= 0) {
         const int64_t room = sample_limit_ - stored(ends);
         if (room <= count) {
@@ -116,50 +113,51 @@ int32_t SoundPipeline::append(const SoundEnds& ends, uint8_t** data, int count, 
     }
     int ret = av_audio_fifo_realloc(fifo_.get(), fifo_size() + count);
     if (ret >= 0) ret = av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(data), count);
-    return ret < 0 ? ends.error.fail(ret) : 0;
+    return ret < 0 ? Status(ret) : Status();
 }
 
-int32_t SoundPipeline::append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end) {
+Status SoundPipeline::append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end) {
     const AVCodecContext* enc = ends.out.encoder();
     const int channels = enc->ch_layout.nb_channels;
     const int chunk = static_cast<int>(std::min<int64_t>(count, enc->sample_rate));
     SampleBuffers buffers;
     buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
-    if (buffers.data == nullptr) return out_of_memory(ends, "Colud Not allocate input frame");
+    if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, chunk, enc->sample_fmt, 0);
-    if (ret < 0) return ends.error.fail(ret);
+    if (ret < 0) return ret;
     av_samples_set_silence(buffers.data, 0, chunk, channels, enc->sample_fmt);
     for (int64_t left = count; left > 0 && !*past_end; left -= chunk) {
-        ret =
+        const Status appended =
             append(ends, buffers.data, static_cast<int>(std::min<int64_t>(left, chunk)), past_end);
-        if (ret < 0) return ret;
+        if (appended.failed()) return appended;
     }
     return 0;
 }
 
-int32_t SoundPipeline::convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
-                                         int32_t* past_end) {
-    const int32_t converted = convert(ends, const_cast<const uint8_t**>(decoded->extended_data),
-                                      decoded->nb_samples, skip, past_end);
-    return converted < 0 ? converted : 0;
+Status SoundPipeline::convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
+                                        int32_t* past_end) {
+    int converted = 0;
+    return convert(ends, const_cast<const uint8_t**>(decoded->extended_data), decoded->nb_samples,
+                   skip, past_end, &converted);
 }
 
-int32_t SoundPipeline::convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
-                               int32_t* past_end) {
+Status SoundPipeline::convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
+                              int32_t* past_end, int* converted_out) {
     const AVCodecContext* enc = ends.out.encoder();
     const int channels = enc->ch_layout.nb_channels;
     // As many as come in at one rate; a resampler that changes the rate says how many.
     const int room = swr_get_out_samples(swr_.get(), count);
-    if (room < 0) return ends.error.fail(room);
+    if (room < 0) return room;
     if (room == 0) return 0;
     SampleBuffers buffers;
     buffers.data = static_cast<uint8_t**>(std::calloc(channels, sizeof(uint8_t*)));
-    if (buffers.data == nullptr) return out_of_memory(ends, "Colud Not allocate input frame");
+    if (buffers.data == nullptr) return out_of_memory("Colud Not allocate input frame");
     int ret = av_samples_alloc(buffers.data, nullptr, channels, room, enc->sample_fmt, 0);
-    if (ret < 0) return ends.error.fail(ret);
+    if (ret < 0) return ret;
     const int converted = swr_convert(swr_.get(), buffers.data, room, in, count);
-    if (converted < 0) return ends.error.fail(converted);
-    if (skip >= converted) return converted;
+    if (converted < 0) return converted;
+    *converted_out = converted;
+    if (skip >= converted) return 0;
     if (skip > 0) {
         // The samples that overlap stored sound (or come before the start) are left out.
         uint8_t* kept[AV_NUM_DATA_POINTERS] = {};
@@ -168,99 +166,96 @@ int32_t SoundPipeline::convert(const SoundEnds& ends, const uint8_t** in, int co
                          (av_sample_fmt_is_planar(enc->sample_fmt) ? 1 : channels);
         for (int p = 0; p < planes && p < AV_NUM_DATA_POINTERS; ++p)
             kept[p] = buffers.data[p] + skip * step;
-        ret = append(ends, kept, converted - static_cast<int>(skip), past_end);
-    } else {
-        ret = append(ends, buffers.data, converted, past_end);
+        return append(ends, kept, converted - static_cast<int>(skip), past_end);
     }
-    return ret < 0 ? ret : converted;
+    return append(ends, buffers.data, converted, past_end);
 }
 
-int32_t SoundPipeline::receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end) {
+Status SoundPipeline::receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end) {
     for (;;) {
         const int ret = avcodec_receive_frame(ends.decoder, frame);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return 0;
         if (ret == AVERROR_INVALIDDATA) continue;  // a damaged packet gives no sound
-        if (ret < 0) return ends.error.fail(ret);
-        const int32_t stored = store(ends, frame, past_end);
+        if (ret < 0) return ret;
+        const Status stored = store(ends, frame, past_end);
         av_frame_unref(frame);
-        if (stored < 0) return stored;
+        if (stored.failed()) return stored;
     }
 }
 
-int32_t SoundPipeline::decode_audio_to_fifo(const SoundEnds& ends, AVPacket* packet,
-                                            int32_t* past_end) {
-    if (ends.decoder == nullptr || !swr_ || !fifo_) return ends.error.fail(AVERROR(EINVAL));
+Status SoundPipeline::decode_audio_to_fifo(const SoundEnds& ends, AVPacket* packet,
+                                           int32_t* past_end) {
+    if (ends.decoder == nullptr || !swr_ || !fifo_) return AVERROR(EINVAL);
     FramePtr frame = make_frame();
-    if (!frame) return out_of_memory(ends, "Colud Not allocate input frame");
+    if (!frame) return out_of_memory("Colud Not allocate input frame");
     int ret = avcodec_send_packet(ends.decoder, packet);
     if (ret == AVERROR(EAGAIN)) {
-        ret = receive_all(ends, frame.get(), past_end);
-        if (ret < 0) return ret;
+        const Status received = receive_all(ends, frame.get(), past_end);
+        if (received.failed()) return received;
         ret = avcodec_send_packet(ends.decoder, packet);
     }
     // A second end-of-stream signal is no error, nor a packet the decoder finds damaged.
     if (ret == AVERROR_EOF && (packet == nullptr || packet->size == 0)) ret = 0;
     if (ret == AVERROR_INVALIDDATA) ret = 0;
-    if (ret < 0) return ends.error.fail(ret);
-    ret = receive_all(ends, frame.get(), past_end);
     if (ret < 0) return ret;
-    return 0;
+    return receive_all(ends, frame.get(), past_end);
 }
 
-int32_t SoundPipeline::encode_audio_from_fifo(const SoundEnds& ends) {
-    if (!connected_ || !fifo_) return ends.error.fail(AVERROR(EINVAL));
+Status SoundPipeline::encode_audio_from_fifo(const SoundEnds& ends) {
+    if (!connected_ || !fifo_) return AVERROR(EINVAL);
     AVCodecContext* enc = ends.out.encoder();
     if (enc->frame_size == 0) enc->frame_size = kDefaultFrameSize;
     log_message(LOG_TRACE, "frame %d", enc->frame_size);
     const int n = std::min(fifo_size(), enc->frame_size);
     FramePtr frame = make_frame();
-    if (!frame) return out_of_memory(ends, "Colud Not allocate input frame");
+    if (!frame) return out_of_memory("Colud Not allocate input frame");
     frame->nb_samples = n;
     int ret = av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout);
-    if (ret < 0) return ends.error.fail(ret);
+    if (ret < 0) return ret;
     frame->format = enc->sample_fmt;
     frame->sample_rate = enc->sample_rate;
     ret = av_frame_get_buffer(frame.get(), 0);
-    if (ret < 0) return ends.error.fail(ret);
+    if (ret < 0) return ret;
     if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(frame->data), n) < n) {
-        return ends.error.fail(AVERROR_EXIT, "Colud Not read data from audio fifo");
+        return Status(AVERROR_EXIT, "Colud Not read data from audio fifo");
     }
     bool got = false;
     ret = ends.out.write_frame(frame.get(), &got);
-    return ret < 0 ? ends.error.fail(ret) : 0;
+    return ret < 0 ? Status(ret) : Status();
 }
 
-int32_t SoundPipeline::write_audio_packet(const SoundEnds& ends, AVPacket* packet,
-                                          int32_t* past_end, int32_t frame_size) {
-    int32_t ret = decode_audio_to_fifo(ends, packet, past_end);
-    if (ret >= 0 && fifo_size() >= frame_size) {
+Status SoundPipeline::write_audio_packet(const SoundEnds& ends, AVPacket* packet, int32_t* past_end,
+                                         int32_t frame_size) {
+    Status ret = decode_audio_to_fifo(ends, packet, past_end);
+    if (!ret.failed() && fifo_size() >= frame_size) {
         // With the end of the window reached, the FIFO is emptied, the last frame shorter.
-        while (ret >= 0 && fifo_size() >= 1 && (fifo_size() >= frame_size || *past_end)) {
+        while (!ret.failed() && fifo_size() >= 1 && (fifo_size() >= frame_size || *past_end)) {
             ret = encode_audio_from_fifo(ends);
         }
     }
     if (packet) av_packet_unref(packet);
-    return ret < 0 ? ret : 0;
+    return ret.failed() ? ret : Status();
 }
 
-int32_t SoundPipeline::drain(const SoundEnds& ends, int32_t* past_end) {
+Status SoundPipeline::drain(const SoundEnds& ends, int32_t* past_end) {
     if (!connected_) return 0;
     if (!*past_end) {
-        const int32_t ret = decode_audio_to_fifo(ends, nullptr, past_end);
-        if (ret < 0) return ret;
+        const Status ret = decode_audio_to_fifo(ends, nullptr, past_end);
+        if (ret.failed()) return ret;
         // A resampler that changes the rate holds the last samples back.
-        for (int32_t converted = 1; converted > 0 && !*past_end;) {
-            converted = convert(ends, nullptr, 0, 0, past_end);
-            if (converted < 0) return converted;
+        for (int converted = 1; converted > 0 && !*past_end;) {
+            converted = 0;
+            const Status flushed = convert(ends, nullptr, 0, 0, past_end, &converted);
+            if (flushed.failed()) return flushed;
         }
     }
     while (fifo_size() > 0) {
-        const int32_t ret = encode_audio_from_fifo(ends);
-        if (ret < 0) return ret;
+        const Status ret = encode_audio_from_fifo(ends);
+        if (ret.failed()) return ret;
     }
     for (bool got = true; got;) {
         const int ret = ends.out.write_frame(nullptr, &got);
-        if (ret < 0) return ends.error.fail(ret);
+        if (ret < 0) return ret;
     }
     return 0;
 }

@@ -15,12 +15,11 @@ namespace orbv {
 // what comes before the output's start or overlaps sound already stored is left out, so every
 // sample keeps its time.
 //
-// The pipeline keeps only its own state; every call is handed the two ends it works between
-// and the record a failure goes to, which belong to the job that owns the pipeline.
+// The pipeline keeps only its own state; every call is handed the two ends it works between,
+// which belong to the job that owns the pipeline, and returns its status to that job.
 struct SoundEnds {
     AVCodecContext* decoder;  // the source's sound decoder
     EncodedStream& out;       // the output's sound stream
-    MediaError& error;
 };
 
 class SoundPipeline {
@@ -28,9 +27,9 @@ class SoundPipeline {
     // Connects the source's sound decoder and stream (`stream`) to the output's sound stream
     // through a new resampler (channel counts, rate and format; no layouts). 0 or a negative
     // code.
-    int32_t init_swr_context(const SoundEnds& ends, const AVStream* stream);
+    Status init_swr_context(const SoundEnds& ends, const AVStream* stream);
     // The FIFO in the encoder's format, room for one sample to begin with.
-    int32_t init_audio_fifo(const SoundEnds& ends);
+    Status init_audio_fifo(const SoundEnds& ends);
     // With a count of 0 or more, decoded sound beyond that many samples of the output is not
     // stored, and reaching it ends the window (sets the past-end flag).
     void limit_samples(int64_t count) { sample_limit_ = count; }
@@ -45,17 +44,17 @@ class SoundPipeline {
     // Decodes one packet (null: the end of the stream) and stores its frames. A packet the
     // decoder finds damaged is left out. Reaching the sample limit sets *past_end. 0 or a
     // negative code.
-    int32_t decode_audio_to_fifo(const SoundEnds& ends, AVPacket* packet, int32_t* past_end);
+    Status decode_audio_to_fifo(const SoundEnds& ends, AVPacket* packet, int32_t* past_end);
     // Encodes the next frame of the encoder's size (the rest, if less) from the FIFO.
-    int32_t encode_audio_from_fifo(const SoundEnds& ends);
+    Status encode_audio_from_fifo(const SoundEnds& ends);
     // Decodes one packet into the FIFO and encodes whole frames of `frame_size` samples; once
     // the window is passed, the FIFO is emptied, the last frame shorter. Releases the
     // packet's data in every case. 0 or a negative code.
-    int32_t write_audio_packet(const SoundEnds& ends, AVPacket* packet, int32_t* past_end,
-                               int32_t frame_size);
+    Status write_audio_packet(const SoundEnds& ends, AVPacket* packet, int32_t* past_end,
+                              int32_t frame_size);
     // At the end of the sound: unless the limit was reached, what the decoder still holds goes
     // into the FIFO; then the FIFO's rest and the encoder's last packets are written.
-    int32_t drain(const SoundEnds& ends, int32_t* past_end);
+    Status drain(const SoundEnds& ends, int32_t* past_end);
 
     // The encoder's frame size, 1000 when it states none, 0 without a connected output.
     int32_t frame_size(const EncodedStream& out) const;
@@ -64,21 +63,21 @@ class SoundPipeline {
     void reset();
 
   private:
-    int32_t store(const SoundEnds& ends, AVFrame* decoded, int32_t* past_end);
+    Status store(const SoundEnds& ends, AVFrame* decoded, int32_t* past_end);
     // Samples the placed frame's first sample is after the end of the stored sound: negative
     // when it overlaps (or starts before time 0), 0 when unplaced or within a few milliseconds.
     int64_t gap_before(const SoundEnds& ends, const AVFrame* decoded) const;
-    int32_t append(const SoundEnds& ends, uint8_t** data, int count, int32_t* past_end);
-    int32_t append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end);
-    int32_t convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
-                              int32_t* past_end);
+    Status append(const SoundEnds& ends, uint8_t** data, int count, int32_t* past_end);
+    Status append_silence(const SoundEnds& ends, int64_t count, int32_t* past_end);
+    Status convert_into_fifo(const SoundEnds& ends, AVFrame* decoded, int64_t skip,
+                             int32_t* past_end);
     // Resamples `count` samples at `in` (null: what the resampler holds back) into the FIFO,
-    // leaving out the first `skip`: how many came out, or a negative code.
-    int32_t convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
-                    int32_t* past_end);
-    int32_t receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end);
+    // leaving out the first `skip`; *converted receives how many came out of the resampler.
+    Status convert(const SoundEnds& ends, const uint8_t** in, int count, int64_t skip,
+                   int32_t* past_end, int* converted);
+    Status receive_all(const SoundEnds& ends, AVFrame* frame, int32_t* past_end);
     int64_t stored(const SoundEnds& ends) const;
-    int32_t out_of_memory(const SoundEnds& ends, const char* message);
+    static Status out_of_memory(const char* message);
 
     bool connected_ = false;      // a resampler joins two ends
     AVRational time_base_{0, 1};  // of the source's sound stream

@@ -37,11 +37,12 @@ int jpeg_reduction(const InputSlot& input, int width) {
 
 JobOutcome ThumbnailJob::write_thumbnail(const char* path, int32_t width, int32_t orientation,
                                          ThumbnailDecode decode) {
-    JobOutcome outcome;
-    outcome.result = write(path, width, orientation, decode);
+    const int32_t result = write(path, width, orientation, decode);
+    if (result < 0) error_.fail(result);
     output_.close();
-    outcome.pictures = outcome.result == 0 ? 1 : 0;
+    JobOutcome outcome;
     outcome.error = error_;
+    outcome.pictures = error_.failed() ? 0 : 1;
     return outcome;
 }
 
@@ -83,11 +84,11 @@ int32_t ThumbnailJob::open_thumbnail(const char* path, int32_t width, int32_t he
                     or_null(output_name_ != nullptr ? output_name_ : path));
         return AVERROR_EXIT;
     }
-    int32_t ret = output_.add_video_stream(output_.format()->video_codec, width, height,
-                                           input_.video_decoder().get(), input_.video_stream(),
-                                           FrameClock(), error_);
-    if (ret < 0) return ret;
-    ret = output_.open_file(path);
+    const Status video =
+        output_.add_video_stream(output_.format()->video_codec, width, height,
+                                 input_.video_decoder().get(), input_.video_stream(), FrameClock());
+    if (video.failed()) return error_.record(video);
+    int32_t ret = output_.open_file(path);
     if (ret >= 0) ret = output_.write_header();
     return ret < 0 ? error_.fail(ret) : 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "metadata/jpeg_file.h"
 #include "util/camera_date.h"
 #include "util/log.h"

@@ -17,11 +17,15 @@ class BinaryFile {
     // Closes the stream only; what was read stays available.
     void close_stream();
 
+    // The last error: its code (0 after a successful step) and its text.
+    int32_t error_code() const { return errnum; }
+    const char* error_text() const { return errstr; }
+
+  protected:
     int32_t errnum = 0;      // last error code, 0 after a successful step
     char errstr[255] = "";   // its text, cut to 254 characters
     FILE* stream = nullptr;  // null once closed
 
-  protected:
     // Opens "rb", or "r+b" when writable; a directory is refused. On failure logs
     // "<tag> file open error, errnum:%d errstr:%s " and throws orbv::Error with errstr.
     BinaryFile(const char* path, bool writable, const char* log_tag);

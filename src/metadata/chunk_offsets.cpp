@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "metadata/mov_file.h"
 
 namespace orbv {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -33,23 +33,13 @@ enum : uint16_t {
     kTagCameraOrientation = 0x6301,
 };
 
-// A number of the block in its byte order.
-uint16_t read_u16(const uint8_t* p, bool little_endian) {
-    return little_endian ? static_cast<uint16_t>(p[1] << 8 | p[0]) : get_u16(p);
-}
-
-uint32_t read_u32(const uint8_t* p, bool little_endian) {
-    return little_endian ? static_cast<uint32_t>(read_u16(p + 2, true)) << 16 | read_u16(p, true)
-                         : get_u32(p);
-}
-
 // Walks directories of one block into an ExifInfo. Offsets count from the block's first byte;
 // anything that lies outside the block is skipped. Every number of the block is in its byte
 // order: big-endian, or little-endian after an "II" header.
 class Walker {
   public:
-    Walker(ExifInfo& info, const uint8_t* block, size_t length, bool little_endian)
-        : info_(info), block_(block), length_(length), little_(little_endian) {}
+    Walker(ExifInfo& info, const uint8_t* block, size_t length, ByteOrder order)
+        : info_(info), block_(block), length_(length), order_(order) {}
 
     // False when the directory itself lies outside the block.
     bool read_block(uint64_t offset) {
@@ -73,8 +63,8 @@ class Walker {
         return offset <= length_ && size <= length_ - offset;
     }
 
-    uint16_t u16(const uint8_t* p) const { return read_u16(p, little_); }
-    uint32_t u32(const uint8_t* p) const { return read_u32(p, little_); }
+    uint16_t u16(const uint8_t* p) const { return get_u16(p, order_); }
+    uint32_t u32(const uint8_t* p) const { return get_u32(p, order_); }
 
     void take_entry(const uint8_t* e) {
         const uint16_t tag = u16(e);
@@ -137,7 +127,7 @@ class Walker {
     ExifInfo& info_;
     const uint8_t* block_;
     size_t length_;
-    bool little_;
+    ByteOrder order_;
     std::vector<uint64_t> visited_;
 };
 
@@ -152,21 +142,16 @@ ExifInfo::ExifInfo(const uint8_t* block, size_t length) {
     std::memcpy(head, block, length < 4 ? length : 4);
 
     size_t offset_at = 0;
-    bool little_endian = false;
+    ByteOrder order = ByteOrder::kBig;
     if (std::memcmp(head, "ORVM", 4) == 0) {
-        header = ExifHeader::kMakerBlock;
         log_message(LOG_TRACE, "[exif] ORVM Header");
         offset_at = 6;
     } else if (std::memcmp(head, "MM\0\x2A", 4) == 0 || std::memcmp(head, "II\x2A\0", 4) == 0) {
-        header = ExifHeader::kTiff;
-        little_endian = head[0] == 'I';
+        if (head[0] == 'I') order = ByteOrder::kLittle;
         log_message(LOG_TRACE, "[exif] TIFF Header");
         offset_at = 4;
     } else {
-        const uint32_t little =
-            static_cast<uint32_t>(head[0]) | static_cast<uint32_t>(head[1]) << 8 |
-            static_cast<uint32_t>(head[2]) << 16 | static_cast<uint32_t>(head[3]) << 24;
-        log_message(LOG_TRACE, "[exif] other Header:%x", little);
+        log_message(LOG_TRACE, "[exif] other Header:%x", get_u32(head, ByteOrder::kLittle));
         log_message(LOG_TRACE, "[exif] no header");
         return;
     }
@@ -174,10 +159,10 @@ ExifInfo::ExifInfo(const uint8_t* block, size_t length) {
         log_message(LOG_TRACE, "[exif] no read_block");
         return;
     }
-    first_offset = read_u32(block + offset_at, little_endian);
+    const uint32_t first_offset = get_u32(block + offset_at, order);
     log_message(LOG_TRACE, "[exif] start offset:%d", static_cast<int>(first_offset));
 
-    Walker walker(*this, block, length, little_endian);
+    Walker walker(*this, block, length, order);
     if (!walker.read_block(first_offset)) log_message(LOG_TRACE, "[exif] no read_block");
 }
 

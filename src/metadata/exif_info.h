@@ -7,9 +7,6 @@
 
 namespace orbv {
 
-// Which of the two accepted forms the block started with.
-enum class ExifHeader { kNone, kMakerBlock, kTiff };
-
 // The camera values of one EXIF block: a TIFF structure ("MM" or "II", 42) from a JPEG's
 // APP1 segment, or the maker's "ORVM" block from a movie's moov/udta. Absent values stay at -1
 // or null. The block is read only during construction and never beyond `length` bytes.
@@ -25,8 +22,6 @@ class ExifInfo {
     int32_t capture_mode = -1;        // maker note 0x3000
     int64_t multi_capture = -1;       // maker note 0x6300, an unsigned 32-bit value
     int32_t camera_orientation = -1;  // maker note 0x6301, 0 to 255
-    ExifHeader header = ExifHeader::kNone;
-    uint32_t first_offset = 0;  // of the first directory, from the block's first byte
 };
 
 }  // namespace orbv

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "util/log.h"
 
 namespace orbv {

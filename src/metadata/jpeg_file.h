@@ -45,13 +45,13 @@ class JpegFile : public BinaryFile {
     // Closes the stream and releases both buffers (the pointers handed out die with them).
     void close();
 
+  private:
     int64_t app1_start[2] = {-1, -1};  // first payload byte of the slot's segment
     int64_t app1_end[2] = {-1, -1};    // byte after the segment
     std::unique_ptr<uint8_t[]> exif_buf;
     size_t exif_size = 0;
     std::unique_ptr<char[]> xmp_buf;
 
-  private:
     // Writes FF E1, the length and `payload` (at most 65,533 bytes) after the start-of-image
     // marker; refusals and failures are logged as "[.jpeg analyze] <what> error...".
     int32_t insert_app1(const std::vector<uint8_t>& payload, const char* what);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "util/error.h"
 #include "util/log.h"
 

@@ -72,11 +72,11 @@ class MovFile : public BinaryFile {
     // Closes the stream and releases both buffers (the pointers handed out die with them).
     void close();
 
+  private:
     std::unique_ptr<uint8_t[]> exif_buf;
     size_t exif_size = 0;
     std::unique_ptr<char[]> xml_buf;
 
-  private:
     struct Atom {
         int64_t start = -1;    // header
         int64_t payload = -1;  // first payload byte

@@ -3,7 +3,7 @@
 // second of 1970 could not be written through it.
 #include <vector>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "metadata/mov_file.h"
 #include "util/log.h"
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "metadata/big_endian.h"
+#include "metadata/byte_order.h"
 #include "metadata/mov_file.h"
 #include "util/log.h"
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 
-#include "stitch/row_bands.h"
+#include "util/band_pool.h"
 
 namespace orbv {
 namespace {
@@ -205,7 +205,7 @@ void remap_tile(const Planes<N>& planes, const FixedPointMap& map, cv::Mat* cons
 
 template <int N>
 void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* const* dst,
-                  SimdPath path) {
+                  SimdPath path, BandPool* pool) {
     for (int n = 0; n < N; ++n) {
         CV_Assert(src[n]->type() == CV_8UC1 && !src[n]->empty());
         CV_Assert(src[n]->size() == src[0]->size() && src[n]->step[0] == src[0]->step[0]);
@@ -243,7 +243,7 @@ void remap_planes(const cv::Mat* const* src, const FixedPointMap& map, cv::Mat* 
             remap_tile(planes, map, dst, tile & cv::Rect(0, 0, taps.cols, taps.rows), fast);
         }
     };
-    run_in_bands(tile_rows, [&](int first_row, int last_row) {
+    run_in_bands(pool, tile_rows, [&](int first_row, int last_row) {
         remap_tiles(first_row * tile_cols, last_row * tile_cols);
     });
 }
@@ -274,17 +274,18 @@ FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y) {
     return map;
 }
 
-void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst, SimdPath path) {
+void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst, SimdPath path,
+                    BandPool* pool) {
     const cv::Mat* sources[1] = {&src};
     cv::Mat* targets[1] = {&dst};
-    remap_planes<1>(sources, map, targets, path);
+    remap_planes<1>(sources, map, targets, path, pool);
 }
 
 void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const FixedPointMap& map,
-                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path) {
+                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path, BandPool* pool) {
     const cv::Mat* sources[2] = {&src1, &src2};
     cv::Mat* targets[2] = {&dst1, &dst2};
-    remap_planes<2>(sources, map, targets, path);
+    remap_planes<2>(sources, map, targets, path, pool);
 }
 
 }  // namespace orbv

@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include "stitch/simd_path.h"
+#include "util/band_pool.h"
 
 namespace orbv {
 
@@ -24,15 +25,16 @@ FixedPointMap to_fixed_point(const cv::Mat& map_x, const cv::Mat& map_y);
 // Remaps an 8-bit single-channel plane through a map with bilinear sampling and a constant
 // border of 0. The result is bit for bit that of
 //   cv::remap(src, dst, map.taps, map.fractions, cv::INTER_LINEAR, cv::BORDER_CONSTANT)
-// (the same arithmetic: 15-bit weights). Bands of rows go to a thread per core (at most four),
-// joined before it returns; threads that wait spin on nothing. The same limits as cv::remap
+// (the same arithmetic: 15-bit weights). Bands of rows go to the pool's threads, all done
+// before it returns; without a pool the calling thread does all. The same limits as cv::remap
 // apply (every side below 32767); violations throw cv::Exception.
 void remap_bilinear(const cv::Mat& src, const FixedPointMap& map, cv::Mat& dst,
-                    SimdPath path = SimdPath::kFast);
+                    SimdPath path = SimdPath::kFast, BandPool* pool = nullptr);
 
 // The same for two planes of one size and row stride (the chroma planes), reading the map
 // once for both.
 void remap_bilinear_pair(const cv::Mat& src1, const cv::Mat& src2, const FixedPointMap& map,
-                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path = SimdPath::kFast);
+                         cv::Mat& dst1, cv::Mat& dst2, SimdPath path = SimdPath::kFast,
+                         BandPool* pool = nullptr);
 
 }  // namespace orbv

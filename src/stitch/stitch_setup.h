@@ -9,15 +9,13 @@
 namespace orbv {
 
 // What the stitch of every picture pair of one export reads: the colour tables of each lens,
-// the seam band and the maps built for the panorama size. Copies share the pixel data of
-// `band` and `maps` (never changed once built) and copy everything else.
+// the seam band and the maps built for the panorama size (with the rotation, lens radius and
+// band rows, which only the map builder needs). Copies share the pixel data of `band` and
+// `maps` (never changed once built) and copy everything else.
 struct StitchSetup {
-    Rotation rotation{};  // the angles the maps were built for
-    PlaneLuts luts1{};    // colour tables of lens 1 (all disabled in a new record)
+    PlaneLuts luts1{};  // colour tables of lens 1 (all disabled in a new record)
     PlaneLuts luts2{};
     PlaneSet band;  // the seam band's planes; empty and invalid when there is none
-    int32_t band_rows = 0;
-    double lens_radius = 0;  // pixels
     StitchMaps maps;
 };
 

@@ -127,6 +127,7 @@ cv::Mat cv_remap(const cv::Mat& src, const cv::Mat& mx, const cv::Mat& my) {
 // sprinkled in, through both code paths and the paired form.
 TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
     cv::RNG rng(7);
+    orbv::BandPool pool(orbv::kMaxRowBands);  // the map's two rows of tiles in two bands
     for (int trial = 0; trial < 300; ++trial) {
         const int w = 1 + rng.uniform(0, 40), h = 1 + rng.uniform(0, 40);
         const cv::Mat src = random_plane(h, w, rng), other = random_plane(h, w, rng);
@@ -142,8 +143,8 @@ TEST(BitExact, RemapEqualsTheMatrixLibrarys) {
         const FixedPointMap map = to_fixed_point(mx, my);
         for (SimdPath path : {SimdPath::kFast, SimdPath::kPortable}) {
             cv::Mat single, first, second;
-            remap_bilinear(src, map, single, path);
-            remap_bilinear_pair(src, other, map, first, second, path);
+            remap_bilinear(src, map, single, path, &pool);
+            remap_bilinear_pair(src, other, map, first, second, path, &pool);
             ASSERT_TRUE(same(single, cv_remap(src, mx, my))) << w << "x" << h;
             ASSERT_TRUE(same(first, single) && same(second, cv_remap(other, mx, my)));
         }
@@ -225,15 +226,15 @@ TEST(BitExact, FrameConversionEqualsThePlainSequence) {
              Case{246, 0, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P, {off, off, 300}, {12, 12, 12}},
          }) {
         StitchSetup p;
+        const int band_rows = c.strip > 0 ? SeamBandLayout::rows(c.strip) : 0;
         if (c.strip > 0) {
-            p.band_rows = SeamBandLayout::rows(c.strip);
             const int chroma_rows = c.strip + SeamBandLayout::kExtraRows;  // the maps' half band
-            p.band.planes = {random_plane(p.band_rows, c.w, rng),
+            p.band.planes = {random_plane(band_rows, c.w, rng),
                              random_plane(chroma_rows, c.w / 2, rng),
                              random_plane(chroma_rows, c.w / 2, rng)};
             p.band.valid = 1;
         }
-        p.maps = build_stitch_maps({2 * c.w, c.w}, {c.w, c.w}, c.w * 0.47, p.band_rows,
+        p.maps = build_stitch_maps({2 * c.w, c.w}, {c.w, c.w}, c.w * 0.47, band_rows,
                                    Rotation{0.2, -0.3, 0, 0, 0.4});
         p.luts1 = make_plane_luts(c.offsets1[0], c.offsets1[1], c.offsets1[2]);
         p.luts2 = make_plane_luts(c.offsets2[0], c.offsets2[1], c.offsets2[2]);

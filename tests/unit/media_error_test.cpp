@@ -17,6 +17,7 @@ TEST(MediaError, TheFirstFailureIsTheOneReported) {
     EXPECT_EQ(error.fail(AVERROR(ENOMEM), "%s", "later"), AVERROR(ENOMEM));
     error.cancel();
     EXPECT_TRUE(error.failed());
+    EXPECT_FALSE(error.cancelled());
     EXPECT_EQ(error.code(), AVERROR(EINVAL));
     char expected[AV_ERROR_MAX_STRING_SIZE];
     av_strerror(AVERROR(EINVAL), expected, sizeof(expected));
@@ -26,6 +27,7 @@ TEST(MediaError, TheFirstFailureIsTheOneReported) {
 TEST(MediaError, OwnTextsAreCutAndACancelKeepsTheText) {
     orbv::MediaError cancelled;
     EXPECT_EQ(cancelled.cancel(), AVERROR_EXIT);
+    EXPECT_TRUE(cancelled.cancelled() && cancelled.failed());
     EXPECT_STREQ(cancelled.text(), "");
     orbv::MediaError fixed;
     fixed.fail(AVERROR_EXIT, "%s", std::string(400, 'x').c_str());

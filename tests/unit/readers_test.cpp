@@ -117,13 +117,13 @@ std::string reads(const std::string& bytes, const char* name,
         const uint8_t* b = nullptr;
         size_t size = 0;
         out = (file.*block)(&b, &size) == 0 ? std::string(reinterpret_cast<const char*>(b), size)
-                                            : file.errstr;
+                                            : file.error_text();
     } catch (const orbv::Error&) {
         out = "throw";
     }
     try {
         const char* t = nullptr;
-        out += "|" + ((file.*xml)(&t) == 0 ? std::string(t) : std::string(file.errstr));
+        out += "|" + ((file.*xml)(&t) == 0 ? std::string(t) : std::string(file.error_text()));
     } catch (const orbv::Error&) {
         out += "|throw";
     }
