@@ -125,7 +125,9 @@ LensTerms lens_terms(const Pass& p) {
     return t;
 }
 
-void fill_pass(const Pass& p, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
+void fill_pass(const Pass& pass, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
+    // A copy of its own: the calls below cannot change it, so its fields stay in registers.
+    const Pass p = pass;
     map_x.create(p.map_h, p.map_w, CV_32FC1);
     map_y.create(p.map_h, p.map_w, CV_32FC1);
     if (p.map_w <= 0 || p.map_h <= 0) return;
