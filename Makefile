@@ -5,6 +5,7 @@ ASAN_BUILD  ?= build-asan
 BENCH_BUILD ?= build-bench
 FUZZ_BUILD  ?= build-fuzz
 TSAN_BUILD  ?= build-tsan
+ARM64_BUILD ?= build-arm64
 FUZZ_SECONDS ?= 60
 DEMO_DIR    ?= demo-out
 # ccache, where installed, keeps a rebuild short (CI's with a warm cache); paths below the
@@ -13,7 +14,7 @@ CCACHE      := $(if $(shell command -v ccache),-DCMAKE_C_COMPILER_LAUNCHER=ccach
 export CCACHE_BASEDIR ?= $(CURDIR)
 export CCACHE_NOHASHDIR ?= true
 
-.PHONY: all deps build test test-asan bench bench-build fuzz check-memory tsan demo format clean
+.PHONY: all deps build test test-asan test-arm64 bench bench-build fuzz check-memory tsan demo format clean
 
 all: build
 
@@ -35,6 +36,14 @@ test-asan: deps
 		UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 		ctest --output-on-failure -j $(JOBS)
+
+# Linux on ARM64: cross-built against Debian's arm64 packages, the tests run under qemu-user.
+test-arm64: deps
+	scripts/arm64-deps
+	cmake -S . -B $(ARM64_BUILD) -DCMAKE_BUILD_TYPE=Release \
+		-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake $(CCACHE)
+	cmake --build $(ARM64_BUILD) -j $(JOBS)
+	cd $(ARM64_BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # The benchmarks also compare with vipsthumbnail, installed here only (make test needs none).
 bench:
@@ -77,4 +86,4 @@ format:
 	find include src tools tests bench fuzz -name '*.h' -o -name '*.cpp' -o -name '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(DEMO_DIR)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(DEMO_DIR)

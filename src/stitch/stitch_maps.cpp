@@ -1,28 +1,17 @@
 #include "stitch/stitch_maps.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "stitch/lens_shortcut.h"
 #include "stitch/seam_band.h"
 #include "util/numbers.h"
 
 namespace orbv {
 namespace {
-
-// Relative error allowed for the lens shortcut below. The shortcut and the exact functions
-// agree to about 1e-14 relative (a few rounding steps on each side, the C library's
-// trigonometry included, for rolls up to 32 radians); this margin is a thousand times wider.
-// When v - e and v + e round to the same float, so does every double between them, the
-// exact result included: the stored map value is the exact computation's.
-constexpr double kShortcutMargin = 1e-11;
-
-// Below this squared length the direction of the rotated point is not trusted to the margin.
-constexpr double kShortcutMinLength2 = 1e-200;
 
 // Everything of one pass that is the same for every pixel.
 struct Pass {
@@ -123,83 +112,22 @@ SourcePoint place(const Pass& p, double theta, double psi) {
     return {p.cx + rho * std::sin(angle), (p.cy + p.src_h) + rho * std::cos(angle)};
 }
 
-// Lens positions without atan2, cos and sin: cos and sin of psi are the rotated point's own y
-// and x over its length, and the roll adds through the angle-sum identities. The stored float
-// is that of the exact computation whenever every value within the error margin rounds alike;
-// the other pixels are flagged for the exact computation. Pixels first..count-1 of a row.
-void place_lens_shortcut(const Pass& p, int32_t first, int32_t count, const double* qx,
-                         const double* qy, const double* theta, float* out_x, float* out_y,
-                         uint8_t* settled) {
-    const double cy2 = static_cast<double>(p.cy) + p.src_h;
-    for (int32_t j = first; j < count; ++j) {
-        const double length2 = qx[j] * qx[j] + qy[j] * qy[j];
-        const double inv = 1.0 / std::sqrt(length2);
-        const double sin_psi = qx[j] * inv, cos_psi = qy[j] * inv;
-        const bool lens1 = theta[j] < kHalfPi;
-        const double rho = p.k * (lens1 ? theta[j] : kPi - theta[j]);
-        // lens 1: cos(psi + a0), sin(psi + a0); lens 2: sin(psi - pi/2 + a1), cos(same)
-        const double c = lens1 ? cos_psi * p.c0 - sin_psi * p.s0 : sin_psi * p.s1 - cos_psi * p.c1;
-        const double s = lens1 ? sin_psi * p.c0 + cos_psi * p.s0 : sin_psi * p.c1 + cos_psi * p.s1;
-        const double x = p.cx + rho * c;
-        const double y = (lens1 ? p.cy : cy2) + rho * s;
-        const double ex = kShortcutMargin * (rho + std::fabs(x));
-        const double ey = kShortcutMargin * (rho + std::fabs(y));
-        const float x_low = static_cast<float>(x - ex), x_high = static_cast<float>(x + ex);
-        const float y_low = static_cast<float>(y - ey), y_high = static_cast<float>(y + ey);
-        out_x[j] = x_low;
-        out_y[j] = y_low;
-        settled[j] = (x_low == x_high) & (y_low == y_high) & (length2 > kShortcutMinLength2);
-    }
+LensTerms lens_terms(const Pass& p) {
+    LensTerms t;
+    t.k = p.k;
+    t.c0 = p.c0;
+    t.s0 = p.s0;
+    t.c1 = p.c1;
+    t.s1 = p.s1;
+    t.cx = p.cx;
+    t.cy1 = p.cy;
+    t.cy2 = static_cast<double>(p.cy) + p.src_h;
+    return t;
 }
 
-// The same four pixels at a time, operation for operation.
-__attribute__((target("avx2"))) void place_lens_shortcut_avx2(const Pass& p, int32_t count,
-                                                              const double* qx, const double* qy,
-                                                              const double* theta, float* out_x,
-                                                              float* out_y, uint8_t* settled) {
-    const __m256d one = _mm256_set1_pd(1.0), half_pi = _mm256_set1_pd(kHalfPi);
-    const __m256d pi = _mm256_set1_pd(kPi), k = _mm256_set1_pd(p.k);
-    const __m256d c0 = _mm256_set1_pd(p.c0), s0 = _mm256_set1_pd(p.s0);
-    const __m256d c1 = _mm256_set1_pd(p.c1), s1 = _mm256_set1_pd(p.s1);
-    const __m256d cx = _mm256_set1_pd(p.cx), cy1 = _mm256_set1_pd(p.cy);
-    const __m256d cy2 = _mm256_set1_pd(static_cast<double>(p.cy) + p.src_h);
-    const __m256d margin = _mm256_set1_pd(kShortcutMargin);
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d min_length2 = _mm256_set1_pd(kShortcutMinLength2);
-    int32_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-        const __m256d qxj = _mm256_loadu_pd(qx + j), qyj = _mm256_loadu_pd(qy + j);
-        const __m256d t = _mm256_loadu_pd(theta + j);
-        const __m256d length2 = _mm256_add_pd(_mm256_mul_pd(qxj, qxj), _mm256_mul_pd(qyj, qyj));
-        const __m256d inv = _mm256_div_pd(one, _mm256_sqrt_pd(length2));
-        const __m256d sin_psi = _mm256_mul_pd(qxj, inv), cos_psi = _mm256_mul_pd(qyj, inv);
-        const __m256d lens1 = _mm256_cmp_pd(t, half_pi, _CMP_LT_OQ);
-        const __m256d rho = _mm256_mul_pd(k, _mm256_blendv_pd(_mm256_sub_pd(pi, t), t, lens1));
-        const __m256d c = _mm256_blendv_pd(
-            _mm256_sub_pd(_mm256_mul_pd(sin_psi, s1), _mm256_mul_pd(cos_psi, c1)),
-            _mm256_sub_pd(_mm256_mul_pd(cos_psi, c0), _mm256_mul_pd(sin_psi, s0)), lens1);
-        const __m256d s = _mm256_blendv_pd(
-            _mm256_add_pd(_mm256_mul_pd(sin_psi, c1), _mm256_mul_pd(cos_psi, s1)),
-            _mm256_add_pd(_mm256_mul_pd(sin_psi, c0), _mm256_mul_pd(cos_psi, s0)), lens1);
-        const __m256d x = _mm256_add_pd(cx, _mm256_mul_pd(rho, c));
-        const __m256d y = _mm256_add_pd(_mm256_blendv_pd(cy2, cy1, lens1), _mm256_mul_pd(rho, s));
-        const __m256d ex = _mm256_mul_pd(margin, _mm256_add_pd(rho, _mm256_andnot_pd(sign, x)));
-        const __m256d ey = _mm256_mul_pd(margin, _mm256_add_pd(rho, _mm256_andnot_pd(sign, y)));
-        const __m128 x_low = _mm256_cvtpd_ps(_mm256_sub_pd(x, ex));
-        const __m128 x_high = _mm256_cvtpd_ps(_mm256_add_pd(x, ex));
-        const __m128 y_low = _mm256_cvtpd_ps(_mm256_sub_pd(y, ey));
-        const __m128 y_high = _mm256_cvtpd_ps(_mm256_add_pd(y, ey));
-        _mm_storeu_ps(out_x + j, x_low);
-        _mm_storeu_ps(out_y + j, y_low);
-        const int equal =
-            _mm_movemask_ps(_mm_and_ps(_mm_cmpeq_ps(x_low, x_high), _mm_cmpeq_ps(y_low, y_high))) &
-            _mm256_movemask_pd(_mm256_cmp_pd(length2, min_length2, _CMP_GT_OQ));
-        for (int b = 0; b < 4; ++b) settled[j + b] = (equal >> b) & 1;
-    }
-    place_lens_shortcut(p, j, count, qx, qy, theta, out_x, out_y, settled);
-}
-
-void fill_pass(const Pass& p, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
+void fill_pass(const Pass& pass, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
+    // A copy of its own: the calls below cannot change it, so its fields stay in registers.
+    const Pass p = pass;
     map_x.create(p.map_h, p.map_w, CV_32FC1);
     map_y.create(p.map_h, p.map_w, CV_32FC1);
     if (p.map_w <= 0 || p.map_h <= 0) return;
@@ -213,8 +141,8 @@ void fill_pass(const Pass& p, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
     }
     std::vector<double> qx(n), qy(n), qz(n), theta(n);
     std::vector<uint8_t> settled(n);
-    static const bool has_avx2 = __builtin_cpu_supports("avx2");
-    const bool avx2 = path == SimdPath::kFast && has_avx2;
+    const bool vector = path == SimdPath::kFast && vector_path_available();
+    const LensTerms lens = lens_terms(p);
     for (int32_t i = 0; i < p.map_h; ++i) {
         const double phi = i * kPi / p.map_h;
         const double rs = p.radius * std::sin(phi);
@@ -228,11 +156,11 @@ void fill_pass(const Pass& p, SimdPath path, cv::Mat& map_x, cv::Mat& map_y) {
         for (int32_t j = 0; j < n; ++j) theta[j] = std::acos(qz[j]);
         float* row_x = map_x.ptr<float>(i);
         float* row_y = map_y.ptr<float>(i);
-        if (p.shortcut && avx2) {
-            place_lens_shortcut_avx2(p, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
-                                     settled.data());
+        if (p.shortcut && vector) {
+            place_lens_shortcut_vector(lens, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
+                                       settled.data());
         } else if (p.shortcut) {
-            place_lens_shortcut(p, 0, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
+            place_lens_shortcut(lens, 0, n, qx.data(), qy.data(), theta.data(), row_x, row_y,
                                 settled.data());
         } else {
             std::fill(settled.begin(), settled.end(), 0);
