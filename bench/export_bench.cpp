@@ -22,18 +22,20 @@
 #include <string>
 #include <vector>
 
+#include "api/analyses.h"
 #include "api/host_progress.h"
 #include "media/export_params.h"
 #include "media/libav_if.h"
 #include "media/panorama_export.h"
+#include "media/stitch_decision.h"
 #include "sample_shot.h"
+#include "stitch/lens_geometry.h"
 
 extern char** environ;
 
 namespace {
 
 constexpr int kLens = 1936;
-constexpr double kRadius = 907.0;
 constexpr int kOutWidth = 2880;
 constexpr int kOutHeight = 1440;
 constexpr int kFrames = 120;
@@ -92,26 +94,30 @@ Inputs& inputs() {
     return instance;
 }
 
-// The export as the front end runs it, without the metadata: inputs, maps, loop. Prints the
-// split of its time on standard output.
+// The export as the front end runs it, without the metadata: the analyses that give the
+// stitch its facts, the inputs, the stitch, the plan and the loop. Prints the split of its time
+// on standard output.
 int export_child(const char* lens1, const char* lens2, const char* out) {
     const auto began = std::chrono::steady_clock::now();
+    orbv::AnalysisInfo info1, info2;
+    if (orbv::analyze_by_content(lens1, nullptr, nullptr, 0, 0, nullptr, &info1) != 0 ||
+        orbv::analyze_by_content(lens2, nullptr, nullptr, 0, 0, nullptr, &info2) != 0)
+        return 1;
     orbv::libavIF media(lens1, lens2);
     if (media.open_input(0) != 0 || media.open_input(1) != 0) return 1;
     orbv::ExportParams params;
     params.output_width = kOutWidth;
     params.output_height = kOutHeight;
     params.luts1 = params.luts2 = orbv::make_plane_luts(std::nullopt, std::nullopt, std::nullopt);
-    orbv::StitchSetup stitch;
-    stitch.luts1 = params.luts1;
-    stitch.luts2 = params.luts2;
+    const orbv::PairFacts facts{info1.width, info1.height, info1.orientation, info2.orientation,
+                                false};
     const auto maps_began = std::chrono::steady_clock::now();
-    stitch.maps = orbv::build_stitch_maps({kOutWidth, kOutHeight}, {kLens, kLens}, kRadius, 0,
-                                          params.rotation);
+    orbv::StitchDecision stitch = orbv::decide_stitch(params, nullptr, facts);
+    if (stitch.refusal != orbv::StitchRefusal::kNone) return 1;
     const double maps =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - maps_began).count();
     const orbv::ExportPlan plan =
-        orbv::plan_export(params, std::move(stitch), media.input(0), media.input(1));
+        orbv::plan_export(params, std::move(stitch.setup), media.input(0), media.input(1));
     orbv::PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     orbv::ExportProgress progress(nullptr, nullptr, lens1, lens2, out);
     progress.announce(plan.expected);
@@ -222,7 +228,8 @@ void BM_ExportAgainstFfmpegV360(benchmark::State& state) {
     const std::vector<std::string> ours = {self, "--export-child", in.lens1, in.lens2, ours_out};
     const std::vector<std::string> plain = ffmpeg_export(in, "180", in.dir + "/ffmpeg.mov");
     char matched_fov[32];
-    std::snprintf(matched_fov, sizeof(matched_fov), "%.3f", 180.0 * (kLens / 2) / kRadius);
+    std::snprintf(matched_fov, sizeof(matched_fov), "%.3f",
+                  180.0 * (kLens / 2) / orbv::lens_radius_for(kLens));
     const std::vector<std::string> matched =
         ffmpeg_export(in, matched_fov, in.dir + "/ffmpeg_matched.mov");
     const std::vector<std::string> encoder_alone = {

@@ -7,7 +7,8 @@
 
 // The analyses of the two kinds of camera file, for the analysis call and the export. Each
 // returns 0 or -1 and always leaves a document in *document; a successful one fills *info. The
-// thumbnail goes to thumbnail_write_path; the document names thumbnail_path, the host's.
+// thumbnail goes to thumbnail_write_path; the document names thumbnail_path, the host's. A null
+// `document` asks for none (the export, which writes its own).
 namespace orbv {
 
 // A JPEG still.

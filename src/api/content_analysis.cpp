@@ -17,7 +17,10 @@ int32_t analyze_by_content(const char* movie_path, const char* thumbnail_path,
         return ORBV_analyze_movie(movie_path, thumbnail_path, thumbnail_write_path, thumbnail_width,
                                   write_flag, document, info);
     }
-    *document = movie_error_json(movie_path, errors::kAnalysisNotMedia, content.what.c_str(), -1);
+    if (document != nullptr) {
+        *document =
+            movie_error_json(movie_path, errors::kAnalysisNotMedia, content.what.c_str(), -1);
+    }
     return -1;
 }
 

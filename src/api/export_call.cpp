@@ -7,13 +7,13 @@
 #include <utility>
 
 #include "api/documents.h"
-#include "api/export_arithmetic.h"
 #include "api/export_worker.h"
 #include "api/front_end.h"
 #include "media/export_params.h"
 #include "media/file_content.h"
 #include "metadata/mov_file.h"
 #include "orbv.h"
+#include "stitch/lens_geometry.h"
 #include "stitch/plane_luts.h"
 #include "util/camera_date.h"
 #include "util/file_system.h"

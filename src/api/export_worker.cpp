@@ -2,6 +2,7 @@
 #include "api/export_worker.h"
 
 #include <cstdio>
+#include <utility>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -9,16 +10,13 @@ extern "C" {
 
 #include "api/analyses.h"
 #include "api/analysis_info.h"
-#include "api/export_arithmetic.h"
 #include "api/host_progress.h"
-#include "media/image_planes.h"
 #include "media/libav_if.h"
 #include "media/panorama_export.h"
-#include "media/panorama_size.h"
+#include "media/stitch_decision.h"
 #include "metadata/jpeg_file.h"
 #include "metadata/mov_file.h"
 #include "metadata/panorama_xml.h"
-#include "stitch/stitch_maps.h"
 #include "util/camera_date.h"
 #include "util/file_system.h"
 #include "util/log.h"
@@ -42,11 +40,11 @@ struct ExportJob {
     }
 };
 
-// Analyses one input of the pair as the front end of the analysis would, without thumbnail;
-// its document is not needed. A file of neither kind counts as a failed analysis.
+// Analyses one input of the pair as the front end of the analysis would, without thumbnail
+// and without a document, which the export does not need. A file of neither kind counts as a
+// failed analysis.
 int32_t analyze_input(const char* path, AnalysisInfo* info) {
-    Document ignored;
-    return analyze_by_content(path, nullptr, nullptr, 0, 0, &ignored, info);
+    return analyze_by_content(path, nullptr, nullptr, 0, 0, nullptr, info);
 }
 
 // Both inputs analysed, and of one size.
@@ -81,33 +79,23 @@ int32_t analyze_pair(ExportJob& job, AnalysisInfo* info1, AnalysisInfo* info2) {
     return job.fail(errors::kExportSizeMismatch, size_text, -1, -1);
 }
 
-// The stitch of the export: the host's colour tables, the seam band, and the remap tables for
-// the rolls corrected for the camera's orientation and the lens radius of the pair's width.
+// The stitch of the export, or its refusal before the maps.
 int32_t prepare_projection(ExportJob& job, const char* band_image_path, const AnalysisInfo& info1,
                            const AnalysisInfo& info2, const ExportParams& params,
                            StitchSetup* stitch) {
-    Rotation rotation = params.rotation;
-    correct_rolls(info1.orientation, info2.orientation, &rotation);
-    const double lens_radius = lens_radius_for(info1.width);
-    if (lens_radius == 0.0) {
+    const PairFacts facts{info1.width, info1.height, info1.orientation, info2.orientation,
+                          info1.is_still && info2.is_still};
+    StitchDecision decision = decide_stitch(params, band_image_path, facts);
+    if (decision.refusal == StitchRefusal::kLensWidth) {
         char width_text[255];
         std::snprintf(width_text, sizeof(width_text), kExportWidthFormat, info1.width);
         return job.fail(errors::kExportWidthUnsupported, width_text, -1, -1);
     }
-    // Sizes no encoder takes, or that would exhaust the memory, are refused before the maps.
-    std::string limit;
-    if (check_panorama_size(info1.is_still && info2.is_still, params.output_width,
-                            params.output_height, &limit) != 0) {
-        log_message(LOG_ERROR, "%s", limit.c_str());
-        return job.fail(errors::kExportSizeUnsupported, limit.c_str(), -1, -1);
+    if (decision.refusal == StitchRefusal::kPanoramaSize) {
+        log_message(LOG_ERROR, "%s", decision.limit.c_str());
+        return job.fail(errors::kExportSizeUnsupported, decision.limit.c_str(), -1, -1);
     }
-    stitch->luts1 = params.luts1;
-    stitch->luts2 = params.luts2;
-    if (band_image_path != nullptr) stitch->band = load_seam_band(band_image_path, info1.width);
-    const int32_t band_rows = stitch->band.planes.empty() ? 0 : stitch->band.planes[0].rows;
-    stitch->maps =
-        build_stitch_maps(cv::Size(params.output_width, params.output_height),
-                          cv::Size(info1.width, info1.height), lens_radius, band_rows, rotation);
+    *stitch = std::move(decision.setup);
     return 0;
 }
 
@@ -126,9 +114,10 @@ int32_t check_window(ExportJob& job, const InputSlot& input, const TimeWindow& w
 }
 
 // Opens both inputs, checks the windows, announces the frames to export and runs the export
-// job, which takes the inputs over; *count receives the announced count.
+// job, which takes the inputs over; *count receives the announced count. The analysis opened
+// each input already, but FFmpeg's lines of this opening are part of the export's log.
 int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback callback,
-                       const ExportParams& params, const StitchSetup& stitch, int32_t* canceled,
+                       const ExportParams& params, StitchSetup stitch, int32_t* canceled,
                        int64_t* count) {
     libavIF media(job.movie_path1, job.movie_path2);
     if (media.open_input(0) != 0 || media.open_input(1) != 0) {
@@ -140,7 +129,7 @@ int32_t run_frame_loop(ExportJob& job, const char* cancel_path, ProgressCallback
         media.close_input();
         return -1;
     }
-    const ExportPlan plan = plan_export(params, stitch, media.input(0), media.input(1));
+    const ExportPlan plan = plan_export(params, std::move(stitch), media.input(0), media.input(1));
     *count = plan.expected;
     PanoramaExport panorama(media.take_input(0), media.take_input(1), plan);
     ExportProgress progress(callback, cancel_path, job.movie_path1, job.movie_path2,
@@ -227,7 +216,8 @@ int32_t _ORBV_export(const char* movie_path1, const char* movie_path2, const cha
         result = prepare_projection(job, band_image_path, info1, info2, params, &stitch);
     int64_t count = 0;
     if (result == 0)
-        result = run_frame_loop(job, cancel_path, callback, params, stitch, canceled, &count);
+        result =
+            run_frame_loop(job, cancel_path, callback, params, std::move(stitch), canceled, &count);
     if (result == 0) result = mark_as_panorama(job, info1.is_still && info2.is_still, params);
     if (result != 0) return result;
     *document = export_result_json(movie_path1, movie_path2, export_path, STATE_DONE, count);

@@ -77,7 +77,8 @@ int32_t fail_media_step(const char* path, ErrorCode code, const MediaError& erro
     // The layer's text may carry a path (the thumbnail's): the document and the log line show
     // it escaped.
     const std::string text = json_escape(error.text());
-    *document = movie_error_json(path, code.errstr, text.c_str(), code.errnum, error.code());
+    if (document != nullptr)
+        *document = movie_error_json(path, code.errstr, text.c_str(), code.errnum, error.code());
     log_message(LOG_ERROR, "%s errnum:%d error:%s:", context.c_str(), error.code(), text.c_str());
     return -1;
 }
@@ -126,9 +127,11 @@ int32_t analyze_steps(const AnalysisFormat& format, const AnalysisRequest& reque
                        &created_thumbnail, document) != 0) {
         return -1;
     }
-    *document = analysis_json(
-        request.path, request.thumbnail_path,
-        analysis_fields(metadata, media, is_target, created_thumbnail, format.type(), date));
+    if (document != nullptr) {
+        *document = analysis_json(
+            request.path, request.thumbnail_path,
+            analysis_fields(metadata, media, is_target, created_thumbnail, format.type(), date));
+    }
     found.created_thumbnail = created_thumbnail;
     *info = found;
     media.close_input();
@@ -144,13 +147,14 @@ bool is_target_file(const CameraMetadata& metadata) {
 int32_t analyze_file(const AnalysisFormat& format, const AnalysisRequest& request,
                      Document* document, AnalysisInfo* info) {
     log_message(LOG_TRACE, "%s start:%s:", format.tag(), or_null(request.path));
-    document->reset();
+    if (document != nullptr) document->reset();
     try {
         const int32_t result = analyze_steps(format, request, document, info);
         if (result != 0) return result;
     } catch (const Error& e) {
         // A reader that threw: the 19999 document with the thrown text.
-        *document = movie_error_json(request.path, errors::kAnalysisUnknown, e.what(), -1);
+        if (document != nullptr)
+            *document = movie_error_json(request.path, errors::kAnalysisUnknown, e.what(), -1);
         log_message(LOG_ERROR, "%s an unknown error occurred errnum:%d error:%s:", format.tag(), -1,
                     e.what());
         return -1;

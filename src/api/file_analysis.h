@@ -63,7 +63,8 @@ class AnalysisFormat {
 
 // Runs the analysis: the reader step, the target decision, the media facts, the thumbnail when
 // one is asked for (and the file is a target or the host insists), the result document and the
-// record for the export. 0 or -1; a document is left in every case.
+// record for the export. 0 or -1; a document is left in every case, unless `document` is null
+// (the export, which writes its own).
 int32_t analyze_file(const AnalysisFormat& format, const AnalysisRequest& request,
                      Document* document, AnalysisInfo* info);
 

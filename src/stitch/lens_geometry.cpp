@@ -1,4 +1,4 @@
-#include "api/export_arithmetic.h"
+#include "stitch/lens_geometry.h"
 
 #include "util/numbers.h"
 

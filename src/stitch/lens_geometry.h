@@ -4,8 +4,8 @@
 
 #include "stitch/stitch_maps.h"
 
-// The export's arithmetic: the rotation from the host's degrees, the lens radius of each
-// camera model and the rolls corrected for the camera's orientation.
+// The lenses' geometry for the export: the rotation from the host's degrees, the lens radius of
+// each camera model and the rolls corrected for the camera's orientation.
 namespace orbv {
 
 // a0 lens-1 roll, a1 lens-2 roll, a4 the turn about the Y axis, in radians; a2 = a3 = 0.
