@@ -1,11 +1,9 @@
 #include "util/file_system.h"
 
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cstring>
+
+#include "util/file_system_platform.h"
 
 namespace orbv {
 
@@ -25,55 +23,18 @@ std::string lower(const std::string& text) {
 
 }  // namespace
 
-bool file_exists(const char* path) {
-    struct stat st;
-    return path != nullptr && ::stat(path, &st) == 0;
-}
-
-int64_t file_size(const char* path, bool* is_dir) {
-    struct stat st;
-    if (path == nullptr || ::stat(path, &st) != 0) return -1;
-    if (is_dir != nullptr) *is_dir = (st.st_mode & S_IFMT) == S_IFDIR;
-    return static_cast<int64_t>(st.st_size);
-}
-
 int64_t free_disk_space(const char* path) {
     if (path == nullptr) return -1;
     bool is_dir = false;
     std::string target =
         file_size(path, &is_dir) >= 0 && is_dir ? std::string(path) : directory_for_query(path);
-    struct statvfs vfs;
-    if (::statvfs(target.c_str(), &vfs) != 0) return -1;
-    return static_cast<int64_t>(vfs.f_bfree) * static_cast<int64_t>(vfs.f_frsize);
+    return volume_free_bytes(target);
 }
 
 bool is_writable(const char* path) {
     if (path == nullptr) return false;
     std::string target = file_exists(path) ? std::string(path) : directory_for_query(path);
-    return ::access(target.c_str(), W_OK) == 0;
-}
-
-// stat follows a link, so a link is removed only when it leads to a regular file; unlink then
-// takes the link, not its target.
-void remove_file(const char* path) {
-    struct stat st;
-    if (path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path);
-}
-
-FileStamp file_stamp(const char* path) {
-    FileStamp stamp;
-    struct stat st;
-    if (path == nullptr || ::stat(path, &st) != 0) return stamp;
-    auto ns = [](const timespec& t) {
-        return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-    };
-    stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.modified_ns = ns(st.st_mtim);
-    stamp.changed_ns = ns(st.st_ctim);
-    return stamp;
+    return may_write(target);
 }
 
 // Opening for writing truncates, and truncating or writing moves the change time even when
@@ -88,16 +49,12 @@ void remove_output(const char* path, const FileStamp& before) {
     if (!untouched) remove_file(path);
 }
 
-bool same_file(const char* path1, const char* path2) {
-    struct stat a, b;
-    if (path1 == nullptr || path2 == nullptr) return false;
-    if (::stat(path1, &a) != 0 || ::stat(path2, &b) != 0) return false;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 std::string directory_of(const char* path) {
     if (path == nullptr) return std::string();
-    const char* slash = std::strrchr(path, '/');
+    const char* slash = nullptr;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (is_path_separator(*c)) slash = c;
+    }
     return slash ? std::string(path, slash + 1) : std::string();
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What file_system.cpp asks of the platform's own calls, beside the checks it declares.
+namespace orbv {
+
+// Free bytes of the volume holding the directory, -1 when unknown.
+int64_t volume_free_bytes(const std::string& directory);
+// Whether the existing file or directory may be written.
+bool may_write(const std::string& path);
+bool is_path_separator(char c);
+
+}  // namespace orbv

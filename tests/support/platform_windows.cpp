@@ -1,0 +1,73 @@
+// The tests' calls of Windows, run under Wine. A program there cannot start the Linux ffmpeg,
+// ffprobe or exiftool, so each shell command goes to cmake/wine-run through the directory it
+// names, with the Windows paths in it written as Wine's Unix paths, and runs natively.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <stdexcept>
+#include <thread>
+
+#include "support/test_support.h"
+
+namespace orbv_test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const fs::path dir = fs::temp_directory_path() / ("orbv-test-" + std::to_string(random()));
+        if (fs::create_directory(dir)) path_ = dir.u8string();
+    }
+    if (path_.empty()) throw std::runtime_error("no temporary directory");
+}
+
+bool exists(const std::string& path) { return fs::exists(fs::u8path(path)); }
+
+// Read-only directories do not stop writing on Windows.
+std::string unwritable_directory() { return ""; }
+
+namespace {
+std::string unix_path(const std::string& windows_path) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    static const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (to_unix == nullptr) throw std::runtime_error("shell commands need Wine");
+    char* path = to_unix(fs::u8path(windows_path).wstring().c_str());
+    const std::string unix = path != nullptr ? path : windows_path;
+    HeapFree(GetProcessHeap(), 0, path);
+    return unix;
+}
+}  // namespace
+
+std::string run_command(const std::string& command, int* status) {
+    static const std::regex windows_path(R"([A-Za-z]:\\[^' "]*)");
+    static std::atomic<int> count{0};
+    std::string translated;
+    auto at = command.cbegin();
+    for (std::sregex_iterator m(command.begin(), command.end(), windows_path), end; m != end; ++m) {
+        translated.append(at, (*m)[0].first) += unix_path(m->str());
+        at = (*m)[0].second;
+    }
+    translated.append(at, command.cend());
+    const char* relay = std::getenv("ORBV_TEST_RELAY");
+    if (relay == nullptr) throw std::runtime_error("no command relay: " + command);
+    const std::string request = std::string("Z:") + relay + "/" + std::to_string(++count);
+    write_file(request + ".tmp", translated);
+    fs::rename(request + ".tmp", request + ".cmd");
+    while (!exists(request + ".status")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (status != nullptr) *status = std::atoi(read_file(request + ".status").c_str());
+    return read_file(request + ".out");
+}
+
+IsolatedOutcome IsolatedCall::run(const std::function<void()>&, double) {
+    throw std::runtime_error("no child processes on Windows");
+}
+
+void IsolatedCall::callback(int32_t, const char*) {}
+
+}  // namespace orbv_test
