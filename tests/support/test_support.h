@@ -55,6 +55,9 @@ bool exists(const std::string& path);
 // permission bits do not stop writing, so only a read-only file system will do.
 std::string unwritable_directory();
 
+// Whether file names may hold any bytes (POSIX), not only UTF-8 (Windows).
+bool names_take_any_bytes();
+
 // Runs a shell command and returns its standard output; its exit status goes to *status.
 std::string run_command(const std::string& command, int* status = nullptr);
 std::string shell_quote(const std::string& text);
@@ -75,10 +78,10 @@ struct IsolatedOutcome {
     std::string describe() const;
 };
 
-// Runs `body` in a forked child, so that a crash, an abort, a sanitizer report or a hang there
-// fails the test instead of ending the test program. The body passes IsolatedCall::callback to the
-// library; each document reaches the parent even when the child dies after it. In sanitizer builds
-// the child checks for leaks before it ends.
+// Runs `body` in a forked child (on Windows in the program itself), so that a crash, an abort, a
+// sanitizer report or a hang there fails the test instead of ending the test program. The body
+// passes IsolatedCall::callback to the library; each document reaches the parent even when the
+// child dies after it. In sanitizer builds the child checks for leaks before it ends.
 struct IsolatedCall {
     static IsolatedOutcome run(const std::function<void()>& body, double limit_seconds = 60);
     static void callback(int32_t state, const char* json);
