@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "cancel_on_signal.h"
 #include "export_warnings.h"
@@ -13,6 +14,7 @@
 #include "options.h"
 #include "report.h"
 #include "shot_date.h"
+#include "system_calls.h"
 #include "version.h"
 
 namespace orbv_tool {
@@ -31,7 +33,7 @@ namespace fs = std::filesystem;
 
 bool exists(const std::string& path) {
     std::error_code ignored;
-    return fs::exists(fs::symlink_status(path, ignored));
+    return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
 }
 
 // Passes the library's reports on; once the job reports its output done, no signal takes it.
@@ -111,7 +113,7 @@ CommandFiles command_files(const Invocation& invocation) {
 
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code ignored;
-    return fs::equivalent(a, b, ignored);
+    return fs::equivalent(fs::u8path(a), fs::u8path(b), ignored);
 }
 
 // Like ffmpeg without -y, an existing file is never replaced unasked; and -y is offered only
@@ -124,7 +126,7 @@ bool output_may_be_written(const Invocation& invocation) {
         return true;
     const char* problem = nullptr;
     std::error_code ignored;
-    if (fs::is_directory(out, ignored)) {
+    if (fs::is_directory(fs::u8path(out), ignored)) {
         problem = "is a directory";
     } else if (same_file(out, files.input1) || same_file(out, files.input2)) {
         problem = "is an input of this command, never its output";
@@ -189,7 +191,11 @@ int main(int argc, char** argv) {
     using namespace orbv_tool;
     Invocation invocation;
     std::string error;
-    if (!parse_arguments(argc, argv, &invocation, &error)) {
+    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<const char*> arg_texts;
+    for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
+    if (!parse_arguments(static_cast<int>(arg_texts.size()), arg_texts.data(), &invocation,
+                         &error)) {
         std::fprintf(stderr, "orbv: %s (orbv --help shows the usage)\n", error.c_str());
         return kExitUsage;
     }

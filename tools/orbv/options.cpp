@@ -198,7 +198,7 @@ bool check_export(const ExportArgs& e, std::string* error) {
         *error = "--audio-input takes 0 (the sound of LENS1) or 1 (that of LENS2)";
         return false;
     }
-    if (e.band && !std::filesystem::is_regular_file(*e.band)) {
+    if (e.band && !std::filesystem::is_regular_file(std::filesystem::u8path(*e.band))) {
         *error = "no band image " + *e.band;
         return false;
     }
