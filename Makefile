@@ -83,7 +83,9 @@ windows: windows-configure
 	cmake --install $(WIN_BUILD) --prefix $(WIN_DIST) --component orbv
 	scripts/check-windows-dll $(WIN_DIST)/bin/orbv.dll
 
-test-windows: windows
+# Then the demo shot and a path beyond ASCII through both builds' orbv tools: same documents.
+test-windows: windows build
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot --init
 	cd $(WIN_BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/compare-windows $(BUILD) $(WIN_BUILD)

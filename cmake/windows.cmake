@@ -3,10 +3,10 @@
 pkg_check_modules(FFMPEG_STATIC REQUIRED libavformat libavcodec libavutil libswscale libswresample)
 add_library(PkgConfig::FFMPEG INTERFACE IMPORTED)
 target_include_directories(PkgConfig::FFMPEG SYSTEM INTERFACE ${FFMPEG_STATIC_INCLUDE_DIRS})
-target_link_options(PkgConfig::FFMPEG INTERFACE ${FFMPEG_STATIC_LDFLAGS})
+target_link_libraries(PkgConfig::FFMPEG INTERFACE ${FFMPEG_STATIC_LDFLAGS})
 
 # OpenCV's Windows libraries carry the version in their names (libopencv_core460.a).
-find_package(OpenCV REQUIRED COMPONENTS core imgproc)
+find_package(OpenCV REQUIRED COMPONENTS core imgproc PATHS ${ORBV_WINDOWS_DEPS} NO_DEFAULT_PATH)
 add_library(orbv_opencv INTERFACE)
 target_include_directories(orbv_opencv SYSTEM INTERFACE ${OpenCV_INCLUDE_DIRS})
 target_link_libraries(orbv_opencv INTERFACE opencv_imgproc opencv_core)

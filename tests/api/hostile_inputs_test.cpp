@@ -294,7 +294,7 @@ TEST_P(HostileInput, EveryCallAnswersOnceWithinItsFamily) {
     const Expect& e = c.expect;
     const std::string in = inputs_.file(c.still ? "hostile.jpg" : "hostile.mov");
     if (c.directory) {
-        ASSERT_EQ(::mkdir(in.c_str(), 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory(in));
         write_file(in + "/inside", "a file inside the directory");
     } else {
         write_file(in, c.bytes);

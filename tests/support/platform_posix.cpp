@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,13 @@ std::string unwritable_directory() {
         if (fd < 0 && ::access(dir.c_str(), W_OK) != 0) return dir;
     }
     return "";
+}
+
+// As root, /proc takes writes but holds no free block.
+std::string full_volume() {
+    struct statvfs vfs;
+    const bool full = ::statvfs("/proc", &vfs) == 0 && vfs.f_bfree == 0;
+    return full && ::access("/proc", W_OK) == 0 ? "/proc" : "";
 }
 
 std::string run_command(const std::string& command, int* status) {

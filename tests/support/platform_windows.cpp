@@ -31,6 +31,8 @@ bool exists(const std::string& path) { return fs::exists(fs::u8path(path)); }
 // Read-only directories do not stop writing on Windows.
 std::string unwritable_directory() { return ""; }
 
+std::string full_volume() { return ""; }
+
 namespace {
 std::string unix_path(const std::string& windows_path) {
     using ToUnix = char*(CDECL*)(const wchar_t*);

@@ -54,6 +54,8 @@ bool exists(const std::string& path);
 // A directory in which no file can be created, or "" when the machine offers none. As root,
 // permission bits do not stop writing, so only a read-only file system will do.
 std::string unwritable_directory();
+// A directory on a volume with no free byte that still takes writes, or "" when none.
+std::string full_volume();
 
 // Whether file names may hold any bytes (POSIX), not only UTF-8 (Windows).
 bool names_take_any_bytes();
