@@ -46,9 +46,12 @@ int64_t size_of(const FileFacts& f) {
                                 f.info.nFileSizeLow);
 }
 
+// Windows counts 100 ns steps from 1601; from 1970 on, in nanoseconds, they fit 64 bits.
+int64_t ns_of(int64_t ticks) { return (ticks - 116444736000000000) * 100; }
+
 int64_t ns_of(const FILETIME& t) {
-    return static_cast<int64_t>(static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) *
-           100;
+    return ns_of(
+        static_cast<int64_t>(static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime));
 }
 
 }  // namespace
@@ -119,7 +122,7 @@ FileStamp file_stamp(const char* path) {
     stamp.inode = static_cast<uint64_t>(f.info.nFileIndexHigh) << 32 | f.info.nFileIndexLow;
     stamp.size = size_of(f);
     stamp.modified_ns = ns_of(f.info.ftLastWriteTime);
-    stamp.changed_ns = f.times.ChangeTime.QuadPart * 100;
+    stamp.changed_ns = ns_of(f.times.ChangeTime.QuadPart);
     return stamp;
 }
 
