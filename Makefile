@@ -79,7 +79,7 @@ windows-configure:
 		-DORBV_WINDOWS_DEPS="$$(scripts/windows-deps --print-prefix)"
 
 windows: windows-configure
-	cmake --build $(WIN_BUILD) -j $(JOBS) --target orbv
+	cmake --build $(WIN_BUILD) -j $(JOBS) --target orbv orbv_host
 	cmake --install $(WIN_BUILD) --prefix $(WIN_DIST) --component orbv
 	scripts/check-windows-dll $(WIN_DIST)/bin/orbv.dll
 

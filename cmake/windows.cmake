@@ -1,5 +1,7 @@
 # The Windows build: static FFmpeg, x264 and OpenCV from the cross-built prefix, the C and C++
 # runtimes and winpthreads linked in, so that orbv.dll needs only Windows' own DLLs.
+set(ENV{PKG_CONFIG_LIBDIR} ${ORBV_WINDOWS_DEPS}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
 pkg_check_modules(FFMPEG_STATIC REQUIRED libavformat libavcodec libavutil libswscale libswresample)
 add_library(PkgConfig::FFMPEG INTERFACE IMPORTED)
 target_include_directories(PkgConfig::FFMPEG SYSTEM INTERFACE ${FFMPEG_STATIC_INCLUDE_DIRS})
