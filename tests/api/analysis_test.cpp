@@ -251,7 +251,7 @@ TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".jpg") continue;
-        const std::string path = entry.path().string();
+        const std::string path = entry.path().generic_u8string();
         const std::string ours = analyze(path).document;
         std::string theirs = run_command(
             "exiftool -j -n -EXIF:Make -EXIF:Model -EXIF:Orientation "

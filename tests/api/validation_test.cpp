@@ -3,6 +3,7 @@
 // removed as the interface says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -50,14 +51,16 @@ std::vector<Case> cases(const TempDir& dir) {
     write_file(avi, "RIFF");
     write_file(big, "");
     const auto free_bytes = std::filesystem::space(dir.path()).free;
-    std::filesystem::resize_file(big, 2 * free_bytes);  // sparse: takes nothing
-    const std::string clip = dir.file("c.mov");         // a movie with sound, with two more names
+    std::error_code no_sparse;  // Windows refuses a file that large: the row is left out there
+    std::filesystem::resize_file(big, 2 * free_bytes, no_sparse);  // sparse: takes nothing
+    const std::string clip = dir.file("c.mov");  // a movie with sound, with two more names
     std::filesystem::copy_file(pcm, clip);
-    std::filesystem::create_symlink(clip, dir.file("link.mov"));
+    std::error_code no_links;  // Wine makes no symbolic links: their rows are left out there
+    std::filesystem::create_symlink(clip, dir.file("link.mov"), no_links);
     std::filesystem::create_hard_link(clip, dir.file("hard.mov"));
     const std::string in1 = dir.file("in1.jpg"), link = dir.file("link.jpg");
     std::filesystem::copy_file(s.lens1, in1);
-    std::filesystem::create_symlink(s.lens2, link);
+    std::filesystem::create_symlink(s.lens2, link, no_links);
     const std::string bad = "Invalid data found when processing input", invalid = "-1094995529";
     const std::string sizes = "[_ORBV_export_analyze]:size error ";
     const std::string analyze = "[_ORBV_export_analyze]:analyze error";
@@ -73,7 +76,8 @@ std::vector<Case> cases(const TempDir& dir) {
          bad, 1},
         {"thumbnail muxer refuses a picture", '1', s.lens1, "", dir.file("t.flac"), "19999",
          "Could Not Write Thumbnail", "*", "", 0},
-        {"missing movie, audio kept", '2', missing, "", dir.file("out \"1\".wav"), "20000",
+        {"missing movie, audio kept", '2', missing, "",
+         dir.file(names_take_any_bytes() ? "out \"1\".wav" : "out 1.wav"), "20000",
          "Input file not exiists", "-1", "", 1},
         {"missing movie, null audio", '2', missing, "", kNull, "20000", "Input file not exiists"},
         {"audio directory missing", '2', text, "", nodir, "20003", "audio not writable"},
@@ -105,8 +109,6 @@ std::vector<Case> cases(const TempDir& dir) {
         {"output directory missing", '3', text, text, nodir, "30003", "export file not writable"},
         {"output names an input", '3', in1, s.lens2, in1, "30003", "export file not writable"},
         {"output links to an input", '3', in1, s.lens2, link, "30003", "export file not writable"},
-        {"inputs larger than the volume", '3', text, big, dir.file("o.mov"), "30004",
-         "disk is full", "-1", "", 1},
         {"input 1 of neither kind", '3', avi, s.lens2, dir.file("o.mov"), "30001",
          "Analyze Error InputFile1", "-1", analyze, 1},
         {"input 2 of neither kind", '3', s.lens1, avi, dir.file("o.mov"), "30001",
@@ -152,6 +154,12 @@ std::vector<Case> cases(const TempDir& dir) {
             {"audio read-only", '2', text, "", ro + "/a.wav", "20003", "audio not writable"});
         c.push_back({"output read-only", '3', text, text, ro + "/o.mov", "30003",
                      "export file not writable"});
+    }
+    auto is_link = [&](const Case& k) { return k.out == link || k.out == dir.file("link.mov"); };
+    if (no_links) c.erase(std::remove_if(c.begin(), c.end(), is_link), c.end());
+    if (!no_sparse) {
+        c.push_back({"inputs larger than the volume", '3', text, big, dir.file("o.mov"), "30004",
+                     "disk is full", "-1", "", 1});
     }
     if (!full.empty()) {
         c.push_back(

@@ -21,7 +21,8 @@ TempDir::TempDir() {
     std::random_device random;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         const fs::path dir = fs::temp_directory_path() / ("orbv-test-" + std::to_string(random()));
-        if (fs::create_directory(dir)) path_ = dir.u8string();
+        // Forward slashes, as the tests write the documents they expect without escapes.
+        if (fs::create_directory(dir)) path_ = dir.generic_u8string();
     }
     if (path_.empty()) throw std::runtime_error("no temporary directory");
 }
@@ -47,7 +48,7 @@ std::string unix_path(const std::string& windows_path) {
 }  // namespace
 
 std::string run_command(const std::string& command, int* status) {
-    static const std::regex windows_path(R"([A-Za-z]:\\[^' "]*)");
+    static const std::regex windows_path(R"([A-Za-z]:[\\/][^' "]*)");
     static std::atomic<int> count{0};
     std::string translated;
     auto at = command.cbegin();
