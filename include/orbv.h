@@ -25,7 +25,13 @@
 #define ORBV_VERSION_MINOR 1
 #define ORBV_VERSION_PATCH 0
 
-#if defined(__GNUC__)
+/* On Windows the DLL exports the four functions and a host imports them from orbv.dll;
+ * elsewhere they are the shared object's only visible symbols. */
+#if defined(_WIN32) && defined(ORBV_BUILDING_DLL)
+#define ORBV_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define ORBV_API __declspec(dllimport)
+#elif defined(__GNUC__)
 #define ORBV_API __attribute__((visibility("default")))
 #else
 #define ORBV_API

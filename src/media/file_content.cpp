@@ -10,6 +10,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "util/file_io.h"
 #include "util/file_system.h"
 
 namespace orbv {
@@ -21,7 +22,7 @@ constexpr size_t kProbeBytes = 16 * 1024;
 
 // The file's first `bytes` bytes at most; false when it cannot be opened or read.
 bool read_head(const char* path, size_t bytes, std::vector<uint8_t>* head) {
-    std::FILE* file = std::fopen(path, "rb");
+    std::FILE* file = open_file(path, "rb");
     if (file == nullptr) return false;
     head->assign(bytes, 0);
     const size_t got = std::fread(head->data(), 1, bytes, file);

@@ -1,14 +1,12 @@
 #include "metadata/binary_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "util/error.h"
+#include "util/file_io.h"
 #include "util/log.h"
 
 namespace orbv {
@@ -16,44 +14,15 @@ namespace {
 
 constexpr int64_t kCopyChunk = 1 << 20;
 
-// Bytes read before the file ended or an error came (errno tells which: 0 at the end).
-size_t pread_some(int fd, uint8_t* buffer, size_t n, int64_t offset) {
-    size_t done = 0;
-    errno = 0;
-    while (done < n) {
-        const ssize_t got = ::pread(fd, buffer + done, n - done, offset + done);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-    }
-    return done;
-}
-
-bool pwrite_all(int fd, const uint8_t* data, size_t n, int64_t offset) {
-    while (n > 0) {
-        const ssize_t put = ::pwrite(fd, data, n, offset);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) {
-            if (put == 0) errno = EIO;
-            return false;
-        }
-        data += put;
-        n -= static_cast<size_t>(put);
-        offset += put;
-    }
-    return true;
-}
-
 }  // namespace
 
 BinaryFile::BinaryFile(const char* path, bool writable, const char* log_tag) : writable_(writable) {
     int code = EINVAL;
     if (path != nullptr) {
         errno = 0;
-        stream = std::fopen(path, writable ? "r+b" : "rb");
+        stream = open_file(path, writable ? "r+b" : "rb");
         code = errno;
-        struct stat st;
-        if (stream != nullptr && fstat(fileno(stream), &st) == 0 && S_ISDIR(st.st_mode)) {
+        if (stream != nullptr && is_directory(stream)) {
             close_stream();
             code = EISDIR;
         }
@@ -88,7 +57,7 @@ BinaryFile::ReadResult BinaryFile::read_at(int64_t offset, void* buffer, size_t 
         set_system_error(stream ? EINVAL : EBADF);
         return kReadError;
     }
-    if (pread_some(fileno(stream), static_cast<uint8_t*>(buffer), n, offset) == n) return kReadDone;
+    if (read_some_at(stream, static_cast<uint8_t*>(buffer), n, offset) == n) return kReadDone;
     if (errno == 0) return kReadShort;
     set_system_error(errno);
     return kReadError;
@@ -99,7 +68,7 @@ bool BinaryFile::write_at(int64_t offset, const void* data, size_t n) {
         set_system_error(stream ? EINVAL : EBADF);
         return false;
     }
-    if (!pwrite_all(fileno(stream), static_cast<const uint8_t*>(data), n, offset)) {
+    if (!write_all_at(stream, static_cast<const uint8_t*>(data), n, offset)) {
         set_system_error(errno);
         return false;
     }
@@ -107,16 +76,13 @@ bool BinaryFile::write_at(int64_t offset, const void* data, size_t n) {
 }
 
 int64_t BinaryFile::file_size() {
-    struct stat st;
     if (stream == nullptr) {
         set_system_error(EBADF);
         return -1;
     }
-    if (fstat(fileno(stream), &st) != 0) {
-        set_system_error(errno);
-        return -1;
-    }
-    return st.st_size;
+    const int64_t size = stream_size(stream);
+    if (size < 0) set_system_error(errno);
+    return size;
 }
 
 int32_t BinaryFile::insert_bytes(int64_t at, const uint8_t* data, size_t n) {
@@ -131,7 +97,6 @@ int32_t BinaryFile::insert_bytes(int64_t at, const uint8_t* data, size_t n) {
         return -1;
     }
     if (n == 0) return 0;
-    const int fd = fileno(stream);
     const int64_t grow = static_cast<int64_t>(n);
 
     // The new file is old[0, at) + data + old[at, size). Its last n bytes lie beyond the old
@@ -141,11 +106,12 @@ int32_t BinaryFile::insert_bytes(int64_t at, const uint8_t* data, size_t n) {
     std::vector<uint8_t> tail(n);
     std::memcpy(tail.data(), data + (grow - from_data), static_cast<size_t>(from_data));
     const size_t old_count = static_cast<size_t>(grow - from_data);
-    const bool grown = pread_some(fd, tail.data() + from_data, old_count, old_from) == old_count &&
-                       pwrite_all(fd, tail.data(), n, size) && fsync(fd) == 0;
+    const bool grown =
+        read_some_at(stream, tail.data() + from_data, old_count, old_from) == old_count &&
+        write_all_at(stream, tail.data(), n, size) && sync_stream(stream);
     if (!grown) {
         set_system_error(errno);
-        if (ftruncate(fd, static_cast<off_t>(size)) != 0)
+        if (!truncate_stream(stream, size))
             log_message(LOG_ERROR, "[metadata] could not restore the file size, errnum:%d", errno);
         return -1;
     }
@@ -158,11 +124,11 @@ int32_t BinaryFile::insert_bytes(int64_t at, const uint8_t* data, size_t n) {
     for (int64_t end = old_from; ok && end > at;) {
         const int64_t len = std::min<int64_t>(static_cast<int64_t>(chunk.size()), end - at);
         end -= len;
-        ok = pread_some(fd, chunk.data(), static_cast<size_t>(len), end) ==
+        ok = read_some_at(stream, chunk.data(), static_cast<size_t>(len), end) ==
                  static_cast<size_t>(len) &&
-             pwrite_all(fd, chunk.data(), static_cast<size_t>(len), end + grow);
+             write_all_at(stream, chunk.data(), static_cast<size_t>(len), end + grow);
     }
-    ok = ok && pwrite_all(fd, data, static_cast<size_t>(grow - from_data), at);
+    ok = ok && write_all_at(stream, data, static_cast<size_t>(grow - from_data), at);
     if (!ok) set_system_error(errno);
     return ok ? 0 : -1;
 }

@@ -9,7 +9,7 @@ namespace orbv {
 // search for the top-level movie atom). The exported functions turn it into the operation's
 // "an unknown error occurred" document with what() as the api_errstr.
 class Error : public std::runtime_error {
-public:
+  public:
     explicit Error(const std::string& text) : std::runtime_error(text) {}
 };
 

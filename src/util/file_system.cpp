@@ -1,15 +1,11 @@
 #include "util/file_system.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <random>
+
+#include "util/file_system_platform.h"
 
 namespace orbv {
 
@@ -29,64 +25,18 @@ std::string lower(const std::string& text) {
 
 }  // namespace
 
-bool file_exists(const char* path) {
-    struct stat st;
-    return path != nullptr && ::stat(path, &st) == 0;
-}
-
-int64_t file_size(const char* path, bool* is_dir) {
-    struct stat st;
-    if (path == nullptr || ::stat(path, &st) != 0) return -1;
-    if (is_dir != nullptr) *is_dir = (st.st_mode & S_IFMT) == S_IFDIR;
-    return static_cast<int64_t>(st.st_size);
-}
-
 int64_t free_disk_space(const char* path) {
     if (path == nullptr) return -1;
     bool is_dir = false;
     std::string target =
         file_size(path, &is_dir) >= 0 && is_dir ? std::string(path) : directory_for_query(path);
-    struct statvfs vfs;
-    if (::statvfs(target.c_str(), &vfs) != 0) return -1;
-    return static_cast<int64_t>(vfs.f_bfree) * static_cast<int64_t>(vfs.f_frsize);
+    return volume_free_bytes(target);
 }
 
 bool is_writable(const char* path) {
     if (path == nullptr) return false;
     std::string target = file_exists(path) ? std::string(path) : directory_for_query(path);
-    return ::access(target.c_str(), W_OK) == 0;
-}
-
-// stat follows a link, so a link is removed only when it leads to a regular file; unlink then
-// takes the link, not its target.
-void remove_file(const char* path) {
-    struct stat st;
-    if (path != nullptr && ::stat(path, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path);
-}
-
-std::string link_target(const char* path, int* error) {
-    // As many links as the system itself follows in one path.
-    constexpr int kMaxLinks = 40;
-    std::string current = path != nullptr ? path : "";
-    for (int hops = 0; hops <= kMaxLinks; ++hops) {
-        struct stat st;
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
-        char target[PATH_MAX];
-        const ssize_t length = ::readlink(current.c_str(), target, sizeof(target));
-        if (length < 0 || static_cast<size_t>(length) >= sizeof(target)) {
-            *error = length < 0 ? errno : ENAMETOOLONG;
-            return std::string();
-        }
-        const std::string next(target, static_cast<size_t>(length));
-        current = !next.empty() && next[0] == '/' ? next : directory_of(current.c_str()) + next;
-    }
-    *error = ELOOP;
-    return std::string();
-}
-
-bool holds_other_than_file(const char* path) {
-    struct stat st;
-    return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode);
+    return may_write(target);
 }
 
 std::string create_unfinished_file(const std::string& path, int* error) {
@@ -97,7 +47,7 @@ std::string create_unfinished_file(const std::string& path, int* error) {
     const size_t dot = name.rfind('.');
     const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
     const size_t fixed = marker.size() + kTokenLength + extension.size();
-    const size_t name_max = static_cast<size_t>(NAME_MAX);
+    const size_t name_max = kMaxNameBytes;
     if (fixed >= name_max) {
         *error = ENAMETOOLONG;
         return std::string();
@@ -115,35 +65,23 @@ std::string create_unfinished_file(const std::string& path, int* error) {
         std::string token;
         for (size_t i = 0; i < kTokenLength; ++i) token += kLetters[pick(random)];
         const std::string candidate = folder + name + marker + token + extension;
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
-            return candidate;
+        const int made = create_new_file(candidate);
+        if (made == 0) return candidate;
+        if (made != EEXIST) {
+            *error = made;
+            return std::string();
         }
-        if (errno != EEXIST) break;
     }
-    *error = errno;
+    *error = EEXIST;
     return std::string();
-}
-
-int copy_permissions(const char* from, const char* to) {
-    struct stat st;
-    if (::stat(from, &st) != 0 || ::chmod(to, st.st_mode & 07777) != 0) return errno;
-    return 0;
-}
-
-int replace_file(const char* from, const char* to) { return ::rename(from, to) == 0 ? 0 : errno; }
-
-bool same_file(const char* path1, const char* path2) {
-    struct stat a, b;
-    if (path1 == nullptr || path2 == nullptr) return false;
-    if (::stat(path1, &a) != 0 || ::stat(path2, &b) != 0) return false;
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::string directory_of(const char* path) {
     if (path == nullptr) return std::string();
-    const char* slash = std::strrchr(path, '/');
+    const char* slash = nullptr;
+    for (const char* c = path; *c != '\0'; ++c) {
+        if (is_path_separator(*c)) slash = c;
+    }
     return slash ? std::string(path, slash + 1) : std::string();
 }
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// Path and file-system checks of the front ends. Paths are the host's UTF-8 bytes, passed to
-// the POSIX calls unchanged; this file is the only place that touches paths as paths.
+// Path and file-system checks of the front ends. Paths are the host's UTF-8 bytes; these
+// functions (and their platform files) are the only place that touches paths as paths.
 namespace orbv {
 
 // A writing operation needs strictly more than this many bytes free on its volume.
@@ -45,7 +45,8 @@ int copy_permissions(const char* from, const char* to);
 int replace_file(const char* from, const char* to);
 // Whether both paths name one existing file (links included).
 bool same_file(const char* path1, const char* path2);
-// Directory part with its trailing '/', "" when the path has none.
+// Directory part with its trailing separator (on Windows a backslash too), "" when the path has
+// none.
 std::string directory_of(const char* path);
 // Everything from the last '.' of the whole path on, dot included; "" without a dot or when
 // longer than MAX_EXTENSION_LENGTH.

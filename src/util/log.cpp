@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "util/file_io.h"
+
 namespace orbv {
 
 namespace {
@@ -26,13 +28,13 @@ int log_message(int level, const char* format, ...) {
     if (!wanted(level)) return 0;
     // Calls may run on several threads at once: the text and its newline go out under one
     // lock of the stream, so lines of different calls never run into each other.
-    flockfile(stderr);
+    lock_stream(stderr);
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
     va_end(args);
     const int result = std::fputc('\n', stderr);
-    funlockfile(stderr);
+    unlock_stream(stderr);
     return result;
 }
 

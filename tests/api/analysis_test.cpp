@@ -273,7 +273,7 @@ TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
     TempDir dir;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         if (entry.path().extension() != ".jpg") continue;
-        const std::string path = entry.path().string();
+        const std::string path = entry.path().generic_u8string();
         const std::string ours = analyze(path).document;
         // Under a movie's name it is the same still: only the path differs.
         const std::string renamed = dir.file("renamed.mov");

@@ -2,10 +2,9 @@
 // process of its own: a crash, a sanitizer finding or a hang fails the case, not the program.
 // Whatever the file, a call answers with exactly one final document of its own family (1xxxx
 // analysis, 2xxxx audio, 3xxxx export), leaves its input as it was and no failed output behind.
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -239,16 +238,14 @@ std::vector<HostileCase> cases(bool stills) {
 
 std::set<std::string> listing(const std::string& dir) {
     std::set<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) names.insert(e->d_name);
-        ::closedir(d);
-    }
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::u8path(dir), ec))
+        names.insert(e.path().filename().u8string());
     return names;
 }
 
 std::string contents(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? "<dir>" : read_file(path);
+    return std::filesystem::is_directory(std::filesystem::u8path(path)) ? "<dir>" : read_file(path);
 }
 
 // Makes a call ('1' analysis with a thumbnail, '2' audio, '3' export) whose only output may be
@@ -285,7 +282,7 @@ class HostileInput : public ::testing::TestWithParam<HostileCase> {
   protected:
     // A path in a fresh directory for one call's output.
     std::string out(const std::string& name) {
-        EXPECT_EQ(::mkdir(outputs_.file(std::to_string(++made_)).c_str(), 0755), 0);
+        EXPECT_TRUE(std::filesystem::create_directory(outputs_.file(std::to_string(++made_))));
         return outputs_.file(std::to_string(made_) + "/" + name);
     }
     TempDir inputs_, outputs_;
@@ -297,7 +294,7 @@ TEST_P(HostileInput, EveryCallAnswersOnceWithinItsFamily) {
     const Expect& e = c.expect;
     const std::string in = inputs_.file(c.still ? "hostile.jpg" : "hostile.mov");
     if (c.directory) {
-        ASSERT_EQ(::mkdir(in.c_str(), 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory(in));
         write_file(in + "/inside", "a file inside the directory");
     } else {
         write_file(in, c.bytes);
@@ -339,30 +336,42 @@ INSTANTIATE_TEST_SUITE_P(Stills, HostileInput, ::testing::ValuesIn(cases(true)),
 INSTANTIATE_TEST_SUITE_P(Movies, HostileInput, ::testing::ValuesIn(cases(false)),
                          [](const auto& info) { return info.param.name; });
 
-// Quotes, backslashes, bytes that are not UTF-8 and (in outputs) a printf pattern reach the file
-// system unchanged and every document escaped; the outputs appear under exactly the names given.
-TEST(HostileNames, QuotesBackslashesPatternsAndBytesThatAreNotUtf8) {
-    TempDir dir;
-    const std::string odd = "q\"b\\\\n\xff\xfe\xc3(", pattern = odd + "%d";  // outputs only
-    auto copy = [&](const std::string& from, const std::string& name, const char* extension) {
-        write_file(dir.file(name + odd + extension), read_file(from));
-        return dir.file(name + odd + extension);
-    };
-    const std::string still = copy(stills().lens1, "s", ".jpg");
-    const std::string m1 = copy(movies().lens1, "m1", ".mov");
-    const ExportArgs pano{m1, copy(movies().lens2, "m2", ".MOV"), dir.file("p" + pattern + ".mov")};
-    const std::string thumb = dir.file("t" + pattern + ".jpg");
-    const std::string sound = dir.file("a" + pattern + ".wav");
-    CallbackRecord r = call('1', {still, "", thumb}, still);
-    EXPECT_EQ(json_field(r.document, "thumbnail_path"), escaped(thumb));
-    EXPECT_EQ(read_file(thumb).substr(0, 2), "\xFF\xD8");
-    EXPECT_EQ(call('2', {m1, "", sound}, m1).state, STATE_DONE);
-    EXPECT_EQ(read_file(sound).substr(0, 4), "RIFF");
-    r = call('3', pano, m1);
-    EXPECT_EQ(json_field(r.document, "movie_path2"), escaped(pano.in2));
-    EXPECT_GT(read_file(pano.out).size(), 1000u);
-    EXPECT_GT(ORBV_freesize(still.c_str()), 0);
-    EXPECT_EQ(ORBV_freesize(dir.file("missing" + odd + "/x.mov").c_str()), -1);
+// Quotes, backslashes, bytes that are not UTF-8 and (in outputs) a printf pattern, or letters
+// beyond ASCII in a directory of their own, reach the file system unchanged and every document
+// escaped; the outputs appear under exactly the names given. Windows names hold UTF-16 only.
+TEST(HostileNames, ReachTheFileSystemUnchangedAndEscaped) {
+    const struct {
+        std::string folder, odd;
+        bool any_bytes;
+    } names[] = {{"", "q\"b\\\\n\xff\xfe\xc3(", true},
+                 {"\xc3\x9c/", "\xe6\x97\xa5\xe6\x9c\xac", false}};
+    for (const auto& n : names) {
+        if (n.any_bytes && !names_take_any_bytes()) continue;
+        SCOPED_TRACE(n.odd);
+        TempDir top;
+        const std::string dir = top.file(n.folder), odd = n.odd, pattern = odd + "%d";
+        std::filesystem::create_directories(std::filesystem::u8path(dir));
+        auto copy = [&](const std::string& from, const std::string& name, const char* extension) {
+            write_file(dir + name + odd + extension, read_file(from));
+            return dir + name + odd + extension;
+        };
+        const std::string still = copy(stills().lens1, "s", ".jpg");
+        const std::string m1 = copy(movies().lens1, "", ".mov");
+        const ExportArgs pano{m1, copy(movies().lens2, "m2", ".MOV"), dir + "p" + pattern + ".mov"};
+        const std::string thumb = dir + "t" + pattern + ".jpg",
+                          sound = dir + "a" + pattern + ".wav";
+        CallbackRecord r = call('1', {still, "", thumb}, still);
+        EXPECT_EQ(json_field(r.document, "thumbnail_path"), escaped(thumb));
+        EXPECT_EQ(read_file(thumb).substr(0, 2), "\xFF\xD8");
+        EXPECT_EQ(json_field(call('1', {m1, "", ""}, m1).document, "movie_path"), escaped(m1));
+        EXPECT_EQ(call('2', {m1, "", sound}, m1).state, STATE_DONE);
+        EXPECT_EQ(read_file(sound).substr(0, 4), "RIFF");
+        r = call('3', pano, m1);
+        EXPECT_EQ(json_field(r.document, "movie_path2"), escaped(pano.in2));
+        EXPECT_GT(read_file(pano.out).size(), 1000u);
+        EXPECT_GT(ORBV_freesize(m1.c_str()), 0);
+        EXPECT_EQ(ORBV_freesize((dir + "missing" + odd + "/x.mov").c_str()), -1);
+    }
 }
 
 }  // namespace

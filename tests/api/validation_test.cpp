@@ -2,9 +2,8 @@
 // one callback, a return of 0, inputs untouched, and an earlier file at the output's name kept or
 // removed as the interface says.
 #include <gtest/gtest.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -33,12 +32,6 @@ struct Case {
 };
 
 // /proc has no free blocks and, as root, passes the write-permission check: a full volume.
-std::string full_volume() {
-    struct statvfs vfs;
-    const bool full = ::statvfs("/proc", &vfs) == 0 && vfs.f_bfree == 0;
-    return full && ::access("/proc", W_OK) == 0 ? "/proc" : "";
-}
-
 std::string still(const std::string& name, int width, int height) {
     const orbv_sample::CameraInfo camera;
     orbv_sample::write_still(fixture_file(name), orbv_sample::Picture(width, height, 120), &camera);
@@ -59,17 +52,18 @@ std::vector<Case> cases(const TempDir& dir) {
     const orbv_sample::Shot& s = shot("still", 1, true);
     const std::string avi = dir.file("clip.avi"), big = dir.file("big.mov");
     write_file(avi, "RIFF");
-    struct statvfs vfs;
-    EXPECT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
     write_file(big, "");
-    std::filesystem::resize_file(big, 2 * vfs.f_bfree * vfs.f_frsize);  // sparse: takes nothing
+    const auto free_bytes = std::filesystem::space(dir.path()).free;
+    std::error_code no_sparse;  // Windows refuses a file that large: the row is left out there
+    std::filesystem::resize_file(big, 2 * free_bytes, no_sparse);  // sparse: takes nothing
     const std::string clip = dir.file("c.mov");  // a movie with sound, with two more names
     std::filesystem::copy_file(pcm, clip);
-    std::filesystem::create_symlink(clip, dir.file("link.mov"));
+    std::error_code no_links;  // Wine makes no symbolic links: their rows are left out there
+    std::filesystem::create_symlink(clip, dir.file("link.mov"), no_links);
     std::filesystem::create_hard_link(clip, dir.file("hard.mov"));
     const std::string in1 = dir.file("in1.jpg"), link = dir.file("link.jpg");
     std::filesystem::copy_file(s.lens1, in1);
-    std::filesystem::create_symlink(s.lens2, link);
+    std::filesystem::create_symlink(s.lens2, link, no_links);
     const std::string bad = "Invalid data found when processing input", invalid = "-1094995529";
     const std::string sizes = "[_ORBV_export_analyze]:size error ";
     const std::string analyze = "[_ORBV_export_analyze]:analyze error";
@@ -89,7 +83,8 @@ std::vector<Case> cases(const TempDir& dir) {
         {"thumbnail not named .jpg", '1', s.lens1, "", dir.file("t.png"), "10003",
          "tumbnail not writable", "-1",
          "[ORBV_analyze_image]:thumbnail_path must end in .jpg or .jpeg", 1},
-        {"missing movie, audio kept", '2', missing, "", dir.file("out \"1\".wav"), "20000",
+        {"missing movie, audio kept", '2', missing, "",
+         dir.file(names_take_any_bytes() ? "out \"1\".wav" : "out 1.wav"), "20000",
          "Input file not exiists", "-1", "", 1},
         {"missing movie, null audio", '2', missing, "", kNull, "20000", "Input file not exiists"},
         {"audio directory missing", '2', text, "", nodir, "20003", "audio not writable"},
@@ -121,8 +116,6 @@ std::vector<Case> cases(const TempDir& dir) {
         {"output directory missing", '3', text, text, nodir, "30003", "export file not writable"},
         {"output names an input", '3', in1, s.lens2, in1, "30003", "export file not writable"},
         {"output links to an input", '3', in1, s.lens2, link, "30003", "export file not writable"},
-        {"inputs larger than the volume", '3', text, big, dir.file("o.mov"), "30004",
-         "disk is full", "-1", "", 1},
         {"input 1 of neither kind", '3', avi, s.lens2, dir.file("o.mov"), "30001",
          "Analyze Error InputFile1", "-1", analyze, 1},
         {"input 2 of neither kind", '3', s.lens1, avi, dir.file("o.mov"), "30001",
@@ -196,6 +189,12 @@ std::vector<Case> cases(const TempDir& dir) {
             {"audio read-only", '2', text, "", ro + "/a.wav", "20003", "audio not writable"});
         c.push_back({"output read-only", '3', text, text, ro + "/o.mov", "30003",
                      "export file not writable"});
+    }
+    auto is_link = [&](const Case& k) { return k.out == link || k.out == dir.file("link.mov"); };
+    if (no_links) c.erase(std::remove_if(c.begin(), c.end(), is_link), c.end());
+    if (!no_sparse) {
+        c.push_back({"inputs larger than the volume", '3', text, big, dir.file("o.mov"), "30004",
+                     "disk is full", "-1", "", 1});
     }
     if (!full.empty()) {
         c.push_back(

@@ -56,6 +56,11 @@ std::vector<std::string> listing(const std::string& dir);
 // A directory in which no file can be created, or "" when the machine offers none. As root,
 // permission bits do not stop writing, so only a read-only file system will do.
 std::string unwritable_directory();
+// A directory on a volume with no free byte that still takes writes, or "" when none.
+std::string full_volume();
+
+// Whether file names may hold any bytes (POSIX), not only UTF-8 (Windows).
+bool names_take_any_bytes();
 
 // Runs a shell command and returns its standard output; its exit status goes to *status.
 std::string run_command(const std::string& command, int* status = nullptr);
@@ -77,10 +82,10 @@ struct IsolatedOutcome {
     std::string describe() const;
 };
 
-// Runs `body` in a forked child, so that a crash, an abort, a sanitizer report or a hang there
-// fails the test instead of ending the test program. The body passes IsolatedCall::callback to the
-// library; each document reaches the parent even when the child dies after it. In sanitizer builds
-// the child checks for leaks before it ends.
+// Runs `body` in a forked child (on Windows in the program itself), so that a crash, an abort, a
+// sanitizer report or a hang there fails the test instead of ending the test program. The body
+// passes IsolatedCall::callback to the library; each document reaches the parent even when the
+// child dies after it. In sanitizer builds the child checks for leaks before it ends.
 struct IsolatedCall {
     static IsolatedOutcome run(const std::function<void()>& body, double limit_seconds = 60);
     static void callback(int32_t state, const char* json);

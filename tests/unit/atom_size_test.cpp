@@ -2,7 +2,6 @@
 // offset behind it moves and still finds its data; a 32-bit size or chunk offset never wraps past
 // 4 GiB, and a fragmented movie is not touched: the insertion is refused with the file unchanged.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -37,7 +36,7 @@ TEST(AtomSize, ThirtyTwoBitSizesDoNotWrapPast4GiB) {
     write_file(
         big,
         ByteWriter().u32(size).raw("moov").raw(trak).u32(size - 8 - trak.size()).raw("free").str());
-    ASSERT_EQ(::truncate(big.c_str(), size), 0);
+    std::filesystem::resize_file(big, size);
     {
         orbv::MovFile mov(big.c_str(), true);
         EXPECT_EQ(mov.insert_spherical_xml(std::string(400, 'x').c_str()), -1);

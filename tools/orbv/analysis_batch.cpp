@@ -1,7 +1,5 @@
 #include "analysis_batch.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "flat_json.h"
 #include "messages.h"
 #include "progress.h"
+#include "system_calls.h"
 
 namespace orbv_tool {
 
@@ -229,7 +228,7 @@ int analyze_files(const Library& library, const AnalyzeArgs& args, const Invocat
     ProgressLine progress;
     const bool show = files.size() > kProgressAbove && !invocation.json &&
                       invocation.verbosity != Verbosity::Quiet;
-    const bool terminal = ::isatty(STDERR_FILENO);
+    const bool terminal = stderr_is_terminal();
     if (show) progress.start(static_cast<int64_t>(files.size()), "files");
     Batch batch(library, args, invocation);
     bool all = true;

@@ -1,11 +1,10 @@
 #include "failure_text.h"
 
-#include <sys/statvfs.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "system_calls.h"
 
 namespace orbv_tool {
 
@@ -54,8 +53,8 @@ const Rule kRules[] = {
 };
 
 std::string directory_of(const std::string& path) {
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? "." : parent.string();
+    const fs::path parent = fs::u8path(path).parent_path();
+    return parent.empty() ? "." : parent.u8string();
 }
 
 // Why an output cannot be written: its name, its directory or the file itself.
@@ -64,8 +63,8 @@ std::string not_writable(const std::string& output, const std::string& api_text)
     if (must != std::string::npos) return "the output " + api_text.substr(must);
     const std::string dir = directory_of(output);
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) return "no such directory " + dir;
-    if (::access(dir.c_str(), W_OK) != 0) return "no permission to write in " + dir;
+    if (!fs::is_directory(fs::u8path(dir), ec)) return "no such directory " + dir;
+    if (!may_write_in(dir)) return "no permission to write in " + dir;
     return "cannot be written";
 }
 
@@ -76,8 +75,7 @@ const std::string& which_file(Which which, const CommandFiles& files) {
         case Which::Input2:
             return files.input2;
         case Which::Unreadable:
-            return ::access(files.input1.c_str(), R_OK) != 0 || files.input2.empty() ||
-                           ::access(files.input2.c_str(), R_OK) == 0
+            return !may_read(files.input1) || files.input2.empty() || may_read(files.input2)
                        ? files.input1
                        : files.input2;
         case Which::Size:
@@ -89,7 +87,7 @@ const std::string& which_file(Which which, const CommandFiles& files) {
 
 long long file_size(const std::string& path) {
     std::error_code ec;
-    const auto size = fs::file_size(path, ec);
+    const auto size = fs::file_size(fs::u8path(path), ec);
     return ec ? 0 : static_cast<long long>(size);
 }
 
@@ -100,10 +98,8 @@ std::string no_room(const CommandFiles& files, bool export_job) {
     const long long free = files.free_bytes ? files.free_bytes(files.output.c_str()) : -1;
     std::string text = "not enough space: " + std::to_string(free) + " bytes free, more than " +
                        std::to_string(needed) + " needed";
-    struct statvfs volume {};
     const std::string dir = directory_of(files.output);
-    if (::statvfs(dir.c_str(), &volume) == 0 && volume.f_blocks == 0)
-        text = dir + " is on a volume that stores no files; " + text;
+    if (volume_stores_no_files(dir)) text = dir + " is on a volume that stores no files; " + text;
     return text;
 }
 

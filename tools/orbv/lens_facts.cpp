@@ -4,6 +4,7 @@
 
 #include "flat_json.h"
 #include "orbv.h"
+#include "system_calls.h"
 
 namespace orbv_tool {
 
@@ -24,12 +25,12 @@ LensFacts lens_facts(const Library& library, const std::string& path) {
     // The export analyses the file again and logs what it finds; once is enough.
     const char* setting = std::getenv("ORBV_LOG");
     const std::string saved = setting != nullptr ? setting : "";
-    ::setenv("ORBV_LOG", "none", 1);
+    set_environment("ORBV_LOG", "none", true);
     library.analyze_image(path.c_str(), nullptr, 0, 0, keep_result);
     if (setting != nullptr) {
-        ::setenv("ORBV_LOG", saved.c_str(), 1);
+        set_environment("ORBV_LOG", saved.c_str(), true);
     } else {
-        ::unsetenv("ORBV_LOG");
+        unset_environment("ORBV_LOG");
     }
     Fields fields;
     if (!parse_flat_object(g_result, &fields)) return facts;

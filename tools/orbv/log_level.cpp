@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "system_calls.h"
+
 // FFmpeg's AV_LOG_QUIET and AV_LOG_ERROR: the tool does not build against FFmpeg.
 constexpr int kFfmpegQuiet = -8, kFfmpegError = 16;
 
@@ -11,13 +13,13 @@ namespace orbv_tool {
 void apply_verbosity(Verbosity verbosity, const Library& library) {
     switch (verbosity) {
         case Verbosity::Quiet:
-            ::setenv("ORBV_LOG", "none", 1);
+            set_environment("ORBV_LOG", "none", true);
             break;
         case Verbosity::Verbose:
-            ::setenv("ORBV_LOG", "all", 1);
+            set_environment("ORBV_LOG", "all", true);
             break;
         case Verbosity::Default:
-            ::setenv("ORBV_LOG", "error", 0);
+            set_environment("ORBV_LOG", "error", false);
             break;
     }
     const auto set_level = library.find<void (*)(int)>("av_log_set_level");

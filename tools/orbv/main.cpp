@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "analysis_batch.h"
 #include "cancel_on_signal.h"
@@ -16,6 +17,7 @@
 #include "options.h"
 #include "report.h"
 #include "shot_date.h"
+#include "system_calls.h"
 #include "version.h"
 
 namespace orbv_tool {
@@ -34,7 +36,7 @@ namespace fs = std::filesystem;
 
 bool exists(const std::string& path) {
     std::error_code ignored;
-    return fs::exists(fs::symlink_status(path, ignored));
+    return fs::exists(fs::symlink_status(fs::u8path(path), ignored));
 }
 
 int exit_status() {
@@ -118,7 +120,7 @@ CommandFiles command_files(const Invocation& invocation) {
 
 bool same_file(const std::string& a, const std::string& b) {
     std::error_code ignored;
-    return fs::equivalent(a, b, ignored);
+    return fs::equivalent(fs::u8path(a), fs::u8path(b), ignored);
 }
 
 // Like ffmpeg without -y, an existing file is never replaced unasked; and -y is offered only
@@ -131,7 +133,7 @@ bool output_may_be_written(const Invocation& invocation) {
         return true;
     const char* problem = nullptr;
     std::error_code ignored;
-    if (fs::is_directory(out, ignored)) {
+    if (fs::is_directory(fs::u8path(out), ignored)) {
         problem = "is a directory";
     } else if (same_file(out, files.input1) || same_file(out, files.input2)) {
         problem = "is an input of this command, never its output";
@@ -194,7 +196,11 @@ int main(int argc, char** argv) {
     using namespace orbv_tool;
     Invocation invocation;
     std::string error;
-    if (!parse_arguments(argc, argv, &invocation, &error)) {
+    const std::vector<std::string> args = utf8_arguments(argc, argv);
+    std::vector<const char*> arg_texts;
+    for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
+    if (!parse_arguments(static_cast<int>(arg_texts.size()), arg_texts.data(), &invocation,
+                         &error)) {
         refuse(error + " (orbv --help shows the usage)", asks_for_json(argc, argv));
         return kExitUsage;
     }

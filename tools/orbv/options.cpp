@@ -17,12 +17,13 @@ namespace orbv_tool {
 
 namespace {
 
-// Numbers must be whole and in range; "12abc" or "" is an error, not 12 or 0.
-bool parse_int(const std::string& text, long min, long max, long* value) {
+// Numbers must be whole and in range; "12abc" or "" is an error, not 12 or 0. 64 bits on
+// every platform: Windows' long has 32.
+bool parse_int(const std::string& text, long long min, long long max, long long* value) {
     if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 10);
+    const long long v = std::strtoll(text.c_str(), &end, 10);
     if (errno != 0 || *end != '\0' || v < min || v > max) return false;
     *value = v;
     return true;
@@ -39,14 +40,14 @@ bool parse_float(const std::string& text, float* value) {
 }
 
 bool parse_i32(const std::string& text, int32_t* value) {
-    long v = 0;
+    long long v = 0;
     if (!parse_int(text, INT32_MIN, INT32_MAX, &v)) return false;
     *value = static_cast<int32_t>(v);
     return true;
 }
 
 bool parse_u32(const std::string& text, uint32_t* value) {
-    long v = 0;
+    long long v = 0;
     if (!parse_int(text, 0, UINT32_MAX, &v)) return false;
     *value = static_cast<uint32_t>(v);
     return true;
@@ -239,7 +240,7 @@ bool check_export(ExportArgs* e, std::string* error) {
         *error = "--audio-input takes 0 (the sound of LENS1) or 1 (that of LENS2)";
         return false;
     }
-    if (e->band && !std::filesystem::is_regular_file(*e->band)) {
+    if (e->band && !std::filesystem::is_regular_file(std::filesystem::u8path(*e->band))) {
         *error = "no band image " + *e->band;
         return false;
     }

@@ -1,10 +1,10 @@
 #include "progress.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+
+#include "system_calls.h"
 
 namespace orbv_tool {
 
@@ -54,7 +54,7 @@ void ProgressLine::update(int64_t done) {
     if (!active_) return;
     done_ = std::min(done, total_);  // a count past the announced total still reads as the total
     const std::string text = render(done_, total_, unit_, now_seconds() - started_);
-    if (::isatty(STDERR_FILENO)) {
+    if (stderr_is_terminal()) {
         // Spaces wipe what is left of a longer line drawn before.
         const size_t pad = drawn_length_ > text.size() ? drawn_length_ - text.size() : 0;
         std::fprintf(stderr, "\r%s%s", text.c_str(), std::string(pad, ' ').c_str());

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 
+#include "system_calls.h"
 #include "util/camera_date.h"
 
 namespace orbv_tool {
@@ -46,7 +48,7 @@ int64_t enter_atom(std::ifstream& in, int64_t end, const char* type) {
 
 // moov/mvhd's creation time in Unix seconds; 0 when the file tells none.
 int64_t container_creation_time(const std::string& path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary | std::ios::ate);
     if (!in) return 0;
     const int64_t file_end = in.tellg();
     in.seekg(0);
@@ -63,7 +65,7 @@ int64_t container_creation_time(const std::string& path) {
 std::string utc_text(std::time_t seconds) {
     std::tm utc{};
     char buf[32];
-    if (gmtime_r(&seconds, &utc) == nullptr ||
+    if (!utc_calendar(seconds, &utc) ||
         std::strftime(buf, sizeof(buf), "%Y:%m:%d %H:%M:%S", &utc) == 0)
         return "";
     return buf;

@@ -1,10 +1,9 @@
 // orbv-sample-shot: writes a sample shot of the dual-lens camera into a directory.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "sample_shot.h"
@@ -142,8 +141,9 @@ int main(int argc, char** argv) {
     if (o.sample_rate < 8000) return usage_error("--rate takes 8000 or more");
     const orbv_sample::Shot names = orbv_sample::shot_files(dir, o);
     for (const std::string& name : {names.lens1, names.lens2}) {
-        struct stat st;
-        if (!overwrite && ::lstat(name.c_str(), &st) == 0) {
+        std::error_code ec;
+        if (!overwrite && std::filesystem::exists(
+                              std::filesystem::symlink_status(std::filesystem::u8path(name), ec))) {
             std::fprintf(stderr, "orbv-sample-shot: %s exists already (-y replaces it)\n",
                          name.c_str());
             return 2;

@@ -1,10 +1,10 @@
-#include "library.h"
-
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
+
+#include "library.h"
 
 namespace orbv_tool {
 

@@ -1,6 +1,6 @@
-#include "util/machine_memory.h"
-
 #include <unistd.h>
+
+#include "util/machine_memory.h"
 
 namespace orbv {
 

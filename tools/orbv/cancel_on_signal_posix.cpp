@@ -1,5 +1,3 @@
-#include "cancel_on_signal.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
+
+#include "cancel_on_signal.h"
 
 namespace orbv_tool {
 
