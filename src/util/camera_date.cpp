@@ -26,6 +26,21 @@ int64_t days_from_1970(int64_t year, int64_t month, int64_t day) {
     return era * 146097 + day_of_era - 719468;
 }
 
+// The calendar date of a day counted from 1970-01-01, the inverse of days_from_1970.
+void date_of_day(int64_t days, int64_t* year, int64_t* month, int64_t* day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t day_of_era = days - era * 146097;
+    const int64_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const int64_t day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const int64_t shifted_month = (5 * day_of_year + 2) / 153;
+    *day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+    *month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+    *year = year_of_era + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
 }  // namespace
 
 bool camera_date_seconds(const char* text, int64_t* seconds) {
@@ -45,6 +60,19 @@ bool camera_date_seconds(const char* text, int64_t* seconds) {
         return false;
     *seconds = days_from_1970(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
     return true;
+}
+
+std::string camera_date_from_seconds(int64_t seconds) {
+    const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const int64_t in_day = seconds - days * 86400;
+    int64_t year, month, day;
+    date_of_day(days, &year, &month, &day);
+    if (year < 0 || year > 9999) return "";
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d:%02d:%02d %02d:%02d:%02d", static_cast<int>(year),
+                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(in_day / 3600),
+                  static_cast<int>(in_day / 60 % 60), static_cast<int>(in_day % 60));
+    return text;
 }
 
 std::string camera_date_iso8601(const char* text) {

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "util/camera_date.h"
+
 namespace orbv {
 
 namespace {
@@ -41,6 +43,14 @@ bool zone(const char*& at, IsoMoment* m) {
     return true;
 }
 
+std::string camera_text(int year, int month, int day, int hour, int minute, int second) {
+    if (year < 0 || year > 9999) return "";
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d:%02d:%02d %02d:%02d:%02d", year, month, day, hour,
+                  minute, second);
+    return text;
+}
+
 // The fields and zone of a well-formed text whose day and time exist.
 bool parse(const char* text, IsoMoment* m) {
     if (text == nullptr) return false;
@@ -58,23 +68,11 @@ bool parse(const char* text, IsoMoment* m) {
         while (*at >= '0' && *at <= '9') ++at;
     }
     if (!zone(at, m)) return false;
-    // timegm folds 31 April into 1 May: a date that changes on the way does not exist.
-    std::tm probe = t;
-    probe.tm_year -= 1900;
-    probe.tm_mon -= 1;
-    const std::time_t seconds = timegm(&probe);
-    std::tm back{};
-    return gmtime_r(&seconds, &back) != nullptr && back.tm_year + 1900 == t.tm_year &&
-           back.tm_mon + 1 == t.tm_mon && back.tm_mday == t.tm_mday && back.tm_hour == t.tm_hour &&
-           back.tm_min == t.tm_min && back.tm_sec == t.tm_sec;
-}
-
-std::string camera_text(int year, int month, int day, int hour, int minute, int second) {
-    if (year < 0 || year > 9999) return "";
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04d:%02d:%02d %02d:%02d:%02d", year, month, day, hour,
-                  minute, second);
-    return text;
+    // A day or time that does not exist (31 April, 24:00) is no date.
+    int64_t seconds;
+    return camera_date_seconds(
+        camera_text(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec).c_str(),
+        &seconds);
 }
 
 }  // namespace
@@ -89,13 +87,13 @@ std::string camera_date_as_written(const char* text) {
 std::string camera_date_in_utc(const char* text) {
     IsoMoment m;
     if (!parse(text, &m) || !m.has_zone) return "";
-    std::tm t = m.fields;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    const std::time_t utc = timegm(&t) - m.offset_seconds;
-    std::tm u{};
-    if (gmtime_r(&utc, &u) == nullptr) return "";
-    return camera_text(u.tm_year + 1900, u.tm_mon + 1, u.tm_mday, u.tm_hour, u.tm_min, u.tm_sec);
+    const std::tm& t = m.fields;
+    int64_t seconds;
+    if (!camera_date_seconds(
+            camera_text(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec).c_str(),
+            &seconds))
+        return "";
+    return camera_date_from_seconds(seconds - m.offset_seconds);
 }
 
 }  // namespace orbv
