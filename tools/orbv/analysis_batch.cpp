@@ -38,7 +38,7 @@ void keep_outcome(int32_t state, const char* document) {
 }
 
 bool is_media_name(const fs::path& path) {
-    std::string ext = path.extension().string();
+    std::string ext = path.extension().u8string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == ".jpg" || ext == ".jpeg" || ext == ".mov" || ext == ".mp4";
@@ -49,15 +49,16 @@ std::vector<std::string> expand(const std::vector<std::string>& args, bool recur
     std::vector<std::string> files;
     for (const std::string& arg : args) {
         std::error_code ec;
-        if (!recursive || !fs::is_directory(arg, ec)) {
+        if (!recursive || !fs::is_directory(fs::u8path(arg), ec)) {
             files.push_back(arg);
             continue;
         }
         std::vector<std::string> below;
         const auto options = fs::directory_options::skip_permission_denied;
-        for (fs::recursive_directory_iterator it(arg, options, ec), end; !ec && it != end;
-             it.increment(ec)) {
-            if (it->is_regular_file(ec) && is_media_name(it->path())) below.push_back(it->path());
+        for (fs::recursive_directory_iterator it(fs::u8path(arg), options, ec), end;
+             !ec && it != end; it.increment(ec)) {
+            if (it->is_regular_file(ec) && is_media_name(it->path()))
+                below.push_back(it->path().u8string());
         }
         std::sort(below.begin(), below.end());
         files.insert(files.end(), below.begin(), below.end());
@@ -108,12 +109,12 @@ std::optional<std::string> Batch::thumbnail_of(const std::string& file, bool* sk
     *skipped = false;
     if (!args_.thumbnail_dir) return args_.thumbnail;
     const std::string path =
-        (fs::path(*args_.thumbnail_dir) / fs::path(file).stem()).string() + ".jpg";
+        (fs::u8path(*args_.thumbnail_dir) / fs::u8path(file).stem()).u8string() + ".jpg";
     std::error_code ec;
     const char* why = nullptr;
     if (gallery_.count(path) != 0) {
         why = "made already for another file of that name";
-    } else if (fs::exists(fs::symlink_status(path, ec)) && !overwrite_) {
+    } else if (fs::exists(fs::symlink_status(fs::u8path(path), ec)) && !overwrite_) {
         why = "exists already (-y replaces it)";
     }
     if (why != nullptr) {
@@ -135,7 +136,7 @@ Outcome Batch::call(const std::string& file, const std::optional<std::string>& t
 
 bool Batch::analyze(const std::string& file) {
     std::error_code ec;
-    if (fs::is_directory(file, ec)) {
+    if (fs::is_directory(fs::u8path(file), ec)) {
         refuse(file + ": is a directory (-r analyses the media files below it)", json_, &file);
         return false;
     }
@@ -218,8 +219,8 @@ uint32_t width_to_fit(int64_t width, int64_t height, uint32_t fit) {
 int analyze_files(const Library& library, const AnalyzeArgs& args, const Invocation& invocation) {
     if (args.thumbnail_dir) {
         std::error_code ec;
-        fs::create_directories(*args.thumbnail_dir, ec);
-        if (!fs::is_directory(*args.thumbnail_dir, ec)) {
+        fs::create_directories(fs::u8path(*args.thumbnail_dir), ec);
+        if (!fs::is_directory(fs::u8path(*args.thumbnail_dir), ec)) {
             refuse(*args.thumbnail_dir + ": is no directory and cannot be made", invocation.json);
             return 2;
         }

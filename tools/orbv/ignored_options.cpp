@@ -17,7 +17,7 @@ void warn_each(const std::set<std::string>& given, std::initializer_list<const c
 }
 
 std::string lower_extension(const std::string& path) {
-    std::string ext = std::filesystem::path(path).extension().string();
+    std::string ext = std::filesystem::u8path(path).extension().u8string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext;
@@ -33,7 +33,7 @@ void warn_ignored_options(const AnalyzeArgs& args, const std::set<std::string>& 
     if (!args.recursive) return;
     std::error_code ec;
     for (const std::string& file : args.files)
-        if (std::filesystem::is_directory(file, ec)) return;
+        if (std::filesystem::is_directory(std::filesystem::u8path(file), ec)) return;
     warn("-r has no effect: no argument is a directory");
 }
 
