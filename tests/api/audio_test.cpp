@@ -46,6 +46,14 @@ TEST(Audio, EachContainerGetsItsSoundBack) {
         Recorder rec;
         EXPECT_EQ(ORBV_get_audio(in.c_str(), out.c_str(), c.bit_rate, nullptr, &Recorder::callback),
                   0);
+#ifdef _WIN32
+        // The Windows build's FFmpeg has no MP3 or Opus encoder: those names are refused first.
+        if (std::string(c.codec) == "mp3" || std::string(c.codec) == "opus") {
+            EXPECT_EQ(json_field(rec.final_record().document, "errnum"), "20003");
+            EXPECT_FALSE(exists(out));
+            continue;
+        }
+#endif
         EXPECT_EQ(rec.final_record().document,
                   "{\"movie_path\":\"" + in + "\",\"audio_path\":\"" + out + "\"}");
         EXPECT_EQ(probe(out, "a", "stream=codec_name,sample_rate,channels"),
