@@ -12,6 +12,7 @@ namespace {
 struct IsoMoment {
     std::tm fields{};         // as written, tm_year and tm_mon as in the text
     long offset_seconds = 0;  // east of UTC
+    int64_t seconds = 0;      // the fields read as UTC, from 1970
     bool has_zone = false;
 };
 
@@ -69,10 +70,9 @@ bool parse(const char* text, IsoMoment* m) {
     }
     if (!zone(at, m)) return false;
     // A day or time that does not exist (31 April, 24:00) is no date.
-    int64_t seconds;
     return camera_date_seconds(
         camera_text(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec).c_str(),
-        &seconds);
+        &m->seconds);
 }
 
 }  // namespace
@@ -87,13 +87,7 @@ std::string camera_date_as_written(const char* text) {
 std::string camera_date_in_utc(const char* text) {
     IsoMoment m;
     if (!parse(text, &m) || !m.has_zone) return "";
-    const std::tm& t = m.fields;
-    int64_t seconds;
-    if (!camera_date_seconds(
-            camera_text(t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec).c_str(),
-            &seconds))
-        return "";
-    return camera_date_from_seconds(seconds - m.offset_seconds);
+    return camera_date_from_seconds(m.seconds - m.offset_seconds);
 }
 
 }  // namespace orbv
