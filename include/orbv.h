@@ -57,7 +57,7 @@ ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const char* thumbnai
                                     ProgressCallback callback);
 
 /* A colour offset of this value leaves its plane unchanged. */
-#define ORBV_OFFSET_UNCHANGED -99999999
+#define ORBV_OFFSET_UNCHANGED (-99999999)
 
 /* Exports the two lens files of one shot (two movies, or two JPEG stills) as one
  * equirectangular panorama. Offsets of ORBV_OFFSET_UNCHANGED leave a colour plane

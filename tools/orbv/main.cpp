@@ -192,12 +192,15 @@ int run_command(const Invocation& invocation) {
 }  // namespace
 }  // namespace orbv_tool
 
+// An exception that reaches here is a fault of the tool's own: terminating shows it.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     using namespace orbv_tool;
     Invocation invocation;
     std::string error;
     const std::vector<std::string> args = utf8_arguments(argc, argv);
     std::vector<const char*> arg_texts;
+    arg_texts.reserve(args.size());
     for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
     if (!parse_arguments(static_cast<int>(arg_texts.size()), arg_texts.data(), &invocation,
                          &error)) {
