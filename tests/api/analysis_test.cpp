@@ -287,7 +287,8 @@ TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
             "exiftool -j -n -EXIF:Make -EXIF:Model -EXIF:Orientation "
             "-EXIF:DateTimeOriginal " +
             shell_quote(path));
-        for (size_t at; (at = theirs.find("\": ")) != std::string::npos;) theirs.erase(at + 2, 1);
+        for (size_t colon; (colon = theirs.find("\": ")) != std::string::npos;)
+            theirs.erase(colon + 2, 1);
         for (const auto& [key, tag, absent] :
              std::vector<std::tuple<std::string, std::string, std::string>>{
                  {"maker", "Make", "(null)"},

@@ -332,9 +332,9 @@ TEST_P(HostileInput, EveryCallAnswersOnceWithinItsFamily) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stills, HostileInput, ::testing::ValuesIn(cases(true)),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 INSTANTIATE_TEST_SUITE_P(Movies, HostileInput, ::testing::ValuesIn(cases(false)),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 // Quotes, backslashes, bytes that are not UTF-8 and (in outputs) a printf pattern, or letters
 // beyond ASCII in a directory of their own, reach the file system unchanged and every document

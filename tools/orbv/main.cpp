@@ -107,13 +107,13 @@ CommandFiles command_files(const Invocation& invocation) {
             files.size_options += (files.size_options.empty() ? "" : " ") + std::string(option) +
                                   " " + std::to_string(size);
         }
-    } else if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) {
-        files.input1 = a->movie;
-        files.output = a->out;
-    } else if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
+    } else if (const auto* audio = std::get_if<AudioArgs>(&invocation.command)) {
+        files.input1 = audio->movie;
+        files.output = audio->out;
+    } else if (const auto* analyze = std::get_if<AnalyzeArgs>(&invocation.command)) {
         // One file when it has a thumbnail of its own.
-        files.input1 = a->files.front();
-        files.output = a->thumbnail.value_or("");
+        files.input1 = analyze->files.front();
+        files.output = analyze->thumbnail.value_or("");
     }
     return files;
 }
