@@ -263,7 +263,7 @@ CallbackRecord call(char family, const ExportArgs& a, const std::string& input) 
         EXPECT_TRUE(family != '1' && o.records[i].state <= STATE_PROGRESS) << o.describe();
     }
     for (const CallbackRecord& r : o.records) EXPECT_TRUE(flat_json(r.document)) << r.document;
-    const CallbackRecord last = o.records.back();
+    CallbackRecord last = o.records.back();
     const std::string code = json_field(last.document, "errnum");
     if (last.state == STATE_DONE) {
         EXPECT_EQ(code, "<missing>") << o.describe();
