@@ -89,15 +89,15 @@ format:
 	find include src tools tests bench fuzz -name '*.h' -o -name '*.cpp' -o -name '*.c' | xargs clang-format -i
 
 # The formatting of every tracked source, then clang-tidy's checks (.clang-tidy) over the
-# library's and the tools' sources as the Linux build compiles them, headers included; any
-# finding fails. Configuring suffices: clang-tidy reads the compile commands.
+# library's, the tools' and the tests' sources as the Linux build compiles them, headers
+# included; any finding fails. Configuring suffices: clang-tidy reads the compile commands.
 LINT_DIRS = src include tools tests bench fuzz
 lint: deps
 	git ls-files -- $(foreach d,$(LINT_DIRS),'$(d)/*.cpp' '$(d)/*.h') | \
 		xargs clang-format --dry-run --Werror
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CONFIG)
-	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) -header-filter='^$(CURDIR)/(src|include|tools)/' \
-		'^$(CURDIR)/(src|tools)/'
+	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) \
+		-header-filter='^$(CURDIR)/(src|include|tools|tests)/' '^$(CURDIR)/(src|tools|tests)/'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(ARM64_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) $(TSAN_BUILD) $(DEMO_DIR)
