@@ -44,13 +44,7 @@ extern "C" {
 /* Callback states. Each analysis, export and audio extraction ends with exactly one of
  * STATE_DONE, STATE_CANCELED or STATE_FAILED; exports and audio extractions send
  * STATE_START once and STATE_PROGRESS periodically before that. */
-enum {
-    STATE_START = 0,
-    STATE_PROGRESS = 1,
-    STATE_DONE = 2,
-    STATE_CANCELED = 3,
-    STATE_FAILED = 4
-};
+enum { STATE_START = 0, STATE_PROGRESS = 1, STATE_DONE = 2, STATE_CANCELED = 3, STATE_FAILED = 4 };
 
 /* The library never reads a result from the callback. A null callback is allowed. */
 typedef void (*ProgressCallback)(int32_t state, const char* json);
@@ -63,23 +57,20 @@ ORBV_API int64_t ORBV_analyze_image(const char* movie_path, const char* thumbnai
                                     ProgressCallback callback);
 
 /* A colour offset of this value leaves its plane unchanged. */
-#define ORBV_OFFSET_UNCHANGED -99999999
+#define ORBV_OFFSET_UNCHANGED (-99999999)
 
 /* Exports the two lens files of one shot (two movies, or two JPEG stills) as one
  * equirectangular panorama. Offsets of ORBV_OFFSET_UNCHANGED leave a colour plane
  * unchanged; audio_input 0 takes the sound of input 1, 1 that of input 2. Start and end
  * times are seconds from each movie's first picture, both inclusive (0 and -1: the whole
  * movie); the panorama keeps the movies' frame rate. */
-ORBV_API int32_t ORBV_export(const char* movie_path1, const char* movie_path2,
-                             const char* export_path, const char* band_image_path,
-                             int32_t output_width, int32_t output_height,
-                             int32_t y_rotation_degrees, float lens1_roll_degrees,
-                             float lens2_roll_degrees, int32_t y_offset1, int32_t u_offset1,
-                             int32_t v_offset1, int32_t y_offset2, int32_t u_offset2,
-                             int32_t v_offset2, float start_time1, float start_time2,
-                             float end_time1, float end_time2, int32_t audio_input,
-                             const char* datetime, const char* cancel_path,
-                             ProgressCallback callback);
+ORBV_API int32_t ORBV_export(
+    const char* movie_path1, const char* movie_path2, const char* export_path,
+    const char* band_image_path, int32_t output_width, int32_t output_height,
+    int32_t y_rotation_degrees, float lens1_roll_degrees, float lens2_roll_degrees,
+    int32_t y_offset1, int32_t u_offset1, int32_t v_offset1, int32_t y_offset2, int32_t u_offset2,
+    int32_t v_offset2, float start_time1, float start_time2, float end_time1, float end_time2,
+    int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback);
 
 /* Writes the sound track of a movie in stereo into the container named by audio_path's
  * extension: AAC in .m4a and .mp4 (bit_rate 0: 192 kb/s), FLAC in .flac, 16-bit PCM in any

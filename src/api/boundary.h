@@ -8,16 +8,14 @@
 namespace orbv {
 
 // The C boundary: no exception may reach the host. The body's exceptions (the readers'
-// orbv::Error, a thrown C string, a matrix or allocation failure, anything else) go to
-// on_error(text), which reports the operation's x9999 document. Should reporting itself throw
-// (no memory left), the call just returns 0.
+// orbv::Error, a matrix or allocation failure, anything else) go to on_error(text), which
+// reports the operation's x9999 document. Should reporting itself throw (no memory left), the
+// call just returns 0.
 template <class Body, class OnError>
 auto run_guarded(Body&& body, OnError&& on_error) noexcept -> decltype(body()) {
     try {
         try {
             return body();
-        } catch (const char* text) {
-            return on_error(text != nullptr ? text : "");
         } catch (const std::exception& e) {
             return on_error(e.what());
         } catch (...) {

@@ -14,6 +14,7 @@ class EncodedStream {
     EncodedStream(AVFormatContext* container, AVStream* stream, CodecContextPtr encoder,
                   bool interleaved);
     EncodedStream(EncodedStream&&) = default;
+    // NOLINTNEXTLINE(bugprone-reserved-identifier): reads the compiler's own parameter name
     EncodedStream& operator=(EncodedStream&&) = default;
 
     explicit operator bool() const { return encoder_ != nullptr; }

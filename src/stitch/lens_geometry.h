@@ -8,7 +8,8 @@
 // each camera model and the rolls corrected for the camera's orientation.
 namespace orbv {
 
-// a0 lens-1 roll, a1 lens-2 roll, a4 the turn about the Y axis, in radians; a2 = a3 = 0.
+// The host's degrees in radians: lens1_roll and lens2_roll from the rolls, about_y from the
+// Y rotation; about_x and about_z stay 0.
 Rotation rotation_from_degrees(int32_t y_rotation_degrees, float lens1_roll_degrees,
                                float lens2_roll_degrees);
 

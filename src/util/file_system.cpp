@@ -64,7 +64,7 @@ std::string create_unfinished_file(const std::string& path, int* error) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string token;
         for (size_t i = 0; i < kTokenLength; ++i) token += kLetters[pick(random)];
-        const std::string candidate = folder + name + marker + token + extension;
+        std::string candidate = folder + name + marker + token + extension;
         const int made = create_new_file(candidate);
         if (made == 0) return candidate;
         if (made != EEXIST) {

@@ -89,7 +89,7 @@ TEST(Analysis, CameraTextsCannotBreakTheDocument) {
 }
 
 std::string exiftool_still(const std::string& name, const std::string& tags) {
-    const std::string path = fixture_file(name);
+    std::string path = fixture_file(name);
     orbv_sample::write_still(path, orbv_sample::Picture(320, 320), nullptr);
     run_command("exiftool -q -overwrite_original " + tags + " " + shell_quote(path));
     return path;
@@ -126,7 +126,7 @@ TEST(Analysis, TargetAndThumbnailRules) {
     date.pop_back();
     // Phones keep the capture date in the container: a local time with its zone, and a moment.
     auto dated = [](const std::string& name, const std::string& metadata) {
-        const std::string path = fixture_file(name);
+        std::string path = fixture_file(name);
         run_command(
             "ffmpeg -v error -f lavfi -i testsrc=size=64x48:rate=10 -t 0.3 -movflags "
             "use_metadata_tags " +
@@ -208,12 +208,12 @@ TEST(Analysis, OtherCamerasFiles) {
         "-c:v libx264 -pix_fmt yuv420p " +
         src + " -vf scale=120:80 -frames:v 1 " + plain);
     auto remux = [&](const std::string& name, const std::string& before, const std::string& after) {
-        const std::string path = fixture_file(name);
+        std::string path = fixture_file(name);
         run_command("ffmpeg -v error " + before + " -i " + src + " -c copy " + after + " " + path);
         return path;
     };
     auto turned = [&](int orientation) {
-        const std::string path = fixture_file("le" + std::to_string(orientation) + ".jpg");
+        std::string path = fixture_file("le" + std::to_string(orientation) + ".jpg");
         std::filesystem::copy_file(plain, path);
         run_command("exiftool -q -overwrite_original -ExifByteOrder=II -n -Orientation=" +
                     std::to_string(orientation) + " " + path);
@@ -287,7 +287,8 @@ TEST(RealFiles, ExifReadsAsExiftoolReadsIt) {
             "exiftool -j -n -EXIF:Make -EXIF:Model -EXIF:Orientation "
             "-EXIF:DateTimeOriginal " +
             shell_quote(path));
-        for (size_t at; (at = theirs.find("\": ")) != std::string::npos;) theirs.erase(at + 2, 1);
+        for (size_t colon; (colon = theirs.find("\": ")) != std::string::npos;)
+            theirs.erase(colon + 2, 1);
         for (const auto& [key, tag, absent] :
              std::vector<std::tuple<std::string, std::string, std::string>>{
                  {"maker", "Make", "(null)"},

@@ -48,6 +48,7 @@ TEST(Concurrency, TenCallsAtOnceGiveWhatTheyGiveOneAfterAnother) {
         calls.push_back({'3', a});
     }
     std::vector<std::vector<std::string>> sequential;
+    sequential.reserve(calls.size());
     for (const auto& c : calls) sequential.push_back(run_recorded(c));
     for (const auto& c : calls) std::remove(c.second.out.c_str());
 

@@ -263,7 +263,7 @@ CallbackRecord call(char family, const ExportArgs& a, const std::string& input) 
         EXPECT_TRUE(family != '1' && o.records[i].state <= STATE_PROGRESS) << o.describe();
     }
     for (const CallbackRecord& r : o.records) EXPECT_TRUE(flat_json(r.document)) << r.document;
-    const CallbackRecord last = o.records.back();
+    CallbackRecord last = o.records.back();
     const std::string code = json_field(last.document, "errnum");
     if (last.state == STATE_DONE) {
         EXPECT_EQ(code, "<missing>") << o.describe();
@@ -332,9 +332,9 @@ TEST_P(HostileInput, EveryCallAnswersOnceWithinItsFamily) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stills, HostileInput, ::testing::ValuesIn(cases(true)),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 INSTANTIATE_TEST_SUITE_P(Movies, HostileInput, ::testing::ValuesIn(cases(false)),
-                         [](const auto& info) { return info.param.name; });
+                         [](const auto& test) { return test.param.name; });
 
 // Quotes, backslashes, bytes that are not UTF-8 and (in outputs) a printf pattern, or letters
 // beyond ASCII in a directory of their own, reach the file system unchanged and every document

@@ -25,7 +25,7 @@ struct Row {
 // of Y, U and V, 16 levels apart, the same over the whole picture; the sound beeps for 50 ms at
 // every whole second. `gapped` leaves out the pictures of 1.2 to 1.7 s.
 std::string lens(const TempDir& dir, const std::string& name, const Row& row, bool gapped) {
-    const std::string path = dir.file(name + "." + row.ext);
+    std::string path = dir.file(name + "." + row.ext);
     run_command("ffmpeg -v error -y -itsoffset " + std::to_string(row.video_delay) +
                 " -f lavfi -i \"nullsrc=s=16x16:r=" + row.rate +
                 ":d=2.5,geq=lum='16+16*mod(round(T*100),14)':cb='16+16*mod(floor(round(T*100)/"

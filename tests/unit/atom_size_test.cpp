@@ -69,7 +69,7 @@ TEST(AtomSize, ThirtyTwoBitSizesDoNotWrapPast4GiB) {
 // What ffmpeg decodes from every stream: a checksum per picture and per packet of samples.
 std::string decoded(const std::string& path) {
     int status = -1;
-    const std::string out = run_command(
+    std::string out = run_command(
         "ffmpeg -v error -i " + shell_quote(path) + " -map 0 -f framemd5 - 2>&1", &status);
     EXPECT_EQ(status, 0) << out;
     return out;

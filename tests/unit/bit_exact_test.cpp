@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <opencv2/imgproc.hpp>
 #include <vector>
@@ -22,6 +23,13 @@ namespace orbv {
 namespace {
 
 constexpr double kPi = 3.141592653589793, kHalfPi = kPi / 2;
+
+// A float's bits: bit-exact means -0 differs from 0 and NaNs compare by payload.
+uint32_t bits(float f) {
+    uint32_t u;
+    std::memcpy(&u, &f, sizeof(u));
+    return u;
+}
 
 void apply_luts(PlaneSet& set, const PlaneLuts& luts) {
     for (int p = 0; p < 3; ++p) {
@@ -54,7 +62,8 @@ SourcePoint straightforward(int j, int i, int Wm, int Hm, int ws, int hs, int R,
         if (u < ws) return {std::min(u, ws - 1.0), 2 * hs + v + guard};
         return {std::min(u, 2 * ws - 1.0) - ws, 2 * hs + v + strip + 2 * guard};
     }
-    const double k = Rd / kHalfPi, cx = ws / 2, cy = hs / 2;
+    const double k = Rd / kHalfPi;
+    const int cx = ws / 2, cy = hs / 2;
     if (theta < kHalfPi) {
         return {cx + k * theta * std::cos(psi + a.lens1_roll),
                 cy + k * theta * std::sin(psi + a.lens1_roll)};
@@ -98,8 +107,8 @@ TEST(BitExact, MapsEqualTheProjectionTermByTerm) {
                     for (int j = 0; j < W; ++j) {
                         const SourcePoint s = straightforward(j, i, W, H, w, w, R, B, c.a);
                         const float x = static_cast<float>(s.x), y = static_cast<float>(s.y);
-                        differing += std::memcmp(&x, &mx.at<float>(i, j), 4) != 0 ||
-                                     std::memcmp(&y, &my.at<float>(i, j), 4) != 0;
+                        differing += bits(x) != bits(mx.at<float>(i, j)) ||
+                                     bits(y) != bits(my.at<float>(i, j));
                     }
                 }
                 const FixedPointMap fixed = to_fixed_point(mx, my);

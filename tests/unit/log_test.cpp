@@ -14,6 +14,7 @@ TEST(Log, LinesOfThreadsAtOnceStayWhole) {
     constexpr int kThreads = 8, kLines = 2000;
     testing::internal::CaptureStderr();
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             for (int i = 0; i < kLines; ++i)

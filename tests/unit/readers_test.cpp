@@ -86,7 +86,7 @@ TEST(Readers, ExifBlocks) {
                   {0x927C, UNDEFINED, 4, 0xFFFFFFFD},
                   {0x0112, SHORT, 1, 8u << 16}})
                  .substr(2, 60) +
-             "\x01\x12\x00",
+             std::string("\x01\x12\x00", 3),
          "-|-|-|8|-1|-1|-1"},
         {tiff(8) + ifd({{0x927C, UNDEFINED, 4, 26}}) + std::string("ORX\0", 4), kUnset},
         // Directories that lead back (IFD0 its own Exif directory, a maker note naming IFD0) are
@@ -155,7 +155,7 @@ TEST(Readers, JpegSegments) {
         {soi + segment(0xE1, std::string("Exif\0\0", 6)) + xmp("") + scan, "|"},
         {cut, no_exif + "|<kept/>"},  // the segment running past the end is not recorded
         {soi, none},
-        {soi + "\xFF\xE1\x00", none},
+        {soi + std::string("\xFF\xE1\x00", 3), none},
     };
     for (size_t i = 0; i < table.size(); ++i) {
         EXPECT_EQ(

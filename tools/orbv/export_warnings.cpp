@@ -17,8 +17,10 @@ bool looks_like_picture(const std::string& path) {
     auto starts = [&](const char* magic, size_t size, size_t at = 0) {
         return std::memcmp(head + at, magic, size) == 0;
     };
+    // TIFF's byte-order mark, then 42 in that byte order.
+    static const char kTiffIntel[] = {'I', 'I', 42, 0}, kTiffMotorola[] = {'M', 'M', 0, 42};
     return starts("\xFF\xD8\xFF", 3) || starts("\x89PNG", 4) || starts("BM", 2) ||
-           starts("GIF8", 4) || starts("II*\0", 4) || starts("MM\0*", 4) ||
+           starts("GIF8", 4) || starts(kTiffIntel, 4) || starts(kTiffMotorola, 4) ||
            (starts("RIFF", 4) && starts("WEBP", 4, 8));
 }
 

@@ -107,13 +107,13 @@ CommandFiles command_files(const Invocation& invocation) {
             files.size_options += (files.size_options.empty() ? "" : " ") + std::string(option) +
                                   " " + std::to_string(size);
         }
-    } else if (const auto* a = std::get_if<AudioArgs>(&invocation.command)) {
-        files.input1 = a->movie;
-        files.output = a->out;
-    } else if (const auto* a = std::get_if<AnalyzeArgs>(&invocation.command)) {
+    } else if (const auto* audio = std::get_if<AudioArgs>(&invocation.command)) {
+        files.input1 = audio->movie;
+        files.output = audio->out;
+    } else if (const auto* analyze = std::get_if<AnalyzeArgs>(&invocation.command)) {
         // One file when it has a thumbnail of its own.
-        files.input1 = a->files.front();
-        files.output = a->thumbnail.value_or("");
+        files.input1 = analyze->files.front();
+        files.output = analyze->thumbnail.value_or("");
     }
     return files;
 }
@@ -192,12 +192,15 @@ int run_command(const Invocation& invocation) {
 }  // namespace
 }  // namespace orbv_tool
 
+// An exception that reaches here is a fault of the tool's own: terminating shows it.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 int main(int argc, char** argv) {
     using namespace orbv_tool;
     Invocation invocation;
     std::string error;
     const std::vector<std::string> args = utf8_arguments(argc, argv);
     std::vector<const char*> arg_texts;
+    arg_texts.reserve(args.size());
     for (const std::string& arg : args) arg_texts.push_back(arg.c_str());
     if (!parse_arguments(static_cast<int>(arg_texts.size()), arg_texts.data(), &invocation,
                          &error)) {

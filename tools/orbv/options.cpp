@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "shot_date.h"
@@ -114,7 +115,7 @@ OptionSpec triple_option(int32_t* target) {
     return {true, [target](const std::string& v) { return parse_triple(v, target); }};
 }
 OptionSpec flag_option(std::function<void()> set) {
-    return {false, [set](const std::string&) {
+    return {false, [set = std::move(set)](const std::string&) {
                 set();
                 return true;
             }};
@@ -284,7 +285,7 @@ OptionTable export_table(ExportArgs* e, std::optional<int32_t>* width,
     };
 }
 
-bool parse_export(std::vector<std::string> words, Invocation* out, std::string* error) {
+bool parse_export(const std::vector<std::string>& words, Invocation* out, std::string* error) {
     ExportArgs e;
     std::optional<int32_t> width, height;
     OptionTable table = export_table(&e, &width, &height);
@@ -328,7 +329,7 @@ bool check_analyze(const AnalyzeArgs& a, const std::set<std::string>& given, std
     return error->empty();
 }
 
-bool parse_analyze(std::vector<std::string> words, Invocation* out, std::string* error) {
+bool parse_analyze(const std::vector<std::string>& words, Invocation* out, std::string* error) {
     AnalyzeArgs a;
     OptionTable table = analyze_table(&a);
     add_global_options(out, &table);
@@ -347,7 +348,7 @@ OptionTable audio_table(AudioArgs* a) {
     };
 }
 
-bool parse_audio(std::vector<std::string> words, Invocation* out, std::string* error) {
+bool parse_audio(const std::vector<std::string>& words, Invocation* out, std::string* error) {
     AudioArgs a;
     OptionTable table = audio_table(&a);
     add_global_options(out, &table);
@@ -361,7 +362,7 @@ bool parse_audio(std::vector<std::string> words, Invocation* out, std::string* e
     return true;
 }
 
-bool parse_freesize(std::vector<std::string> words, Invocation* out, std::string* error) {
+bool parse_freesize(const std::vector<std::string>& words, Invocation* out, std::string* error) {
     OptionTable table;
     add_global_options(out, &table);
     std::vector<std::string> positionals;
@@ -417,7 +418,7 @@ bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::st
     const bool found = find_command(words, &command, &misplaced);
     std::string name = command != words.end() ? *command : "";
     if (name == "analyse") name = "analyze";
-    using Parser = bool (*)(std::vector<std::string>, Invocation*, std::string*);
+    using Parser = bool (*)(const std::vector<std::string>&, Invocation*, std::string*);
     static const std::map<std::string, Parser> kCommands = {{"analyze", parse_analyze},
                                                             {"export", parse_export},
                                                             {"audio", parse_audio},
@@ -460,7 +461,7 @@ bool parse_arguments(int argc, const char* const* argv, Invocation* out, std::st
         *error = "unknown command " + name;
         return false;
     }
-    return parser->second(std::move(words), out, error);
+    return parser->second(words, out, error);
 }
 
 bool asks_for_json(int argc, const char* const* argv) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "system_calls.h"
@@ -16,7 +17,7 @@ double now_seconds() {
 }
 
 std::string clock_text(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
+    const long s = static_cast<long>(std::floor(seconds + 0.5));
     char buf[32];
     std::snprintf(buf, sizeof(buf), "%ld:%02ld", s / 60, s % 60);
     return buf;

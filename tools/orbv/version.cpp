@@ -14,7 +14,7 @@ std::string dotted(unsigned version) {
 std::string version_of_file(const std::string& file) {
     const size_t at = file.rfind(".so.");
     if (at == std::string::npos) return "of unknown version";
-    const std::string version = file.substr(at + 4);
+    std::string version = file.substr(at + 4);
     if (version.find_first_not_of("0123456789.") != std::string::npos) return "of unknown version";
     return version;
 }

@@ -87,7 +87,7 @@ void still_scene(const Direction& d, uint8_t* Y, uint8_t* U, uint8_t* V) {
 constexpr double kChromaScale = 2.0;
 
 bool inside_circle(int size, double x, double y) {
-    const double c = size / 2;
+    const int c = size / 2;
     return std::hypot(x - c, y - c) <= lens_radius(size) + 1.5;
 }
 
@@ -118,7 +118,7 @@ void direction_to_lens(int lens, int size, const Direction& d, double* x, double
     const double theta = std::acos(std::clamp(p.z, -1.0, 1.0));
     const double psi = std::atan2(p.x, p.y);
     const double k = lens_radius(size) / (kPi / 2);
-    const double c = size / 2;
+    const int c = size / 2;
     if (lens == 1) {
         const double rho = k * theta;
         *x = c + rho * std::cos(psi);
@@ -131,7 +131,7 @@ void direction_to_lens(int lens, int size, const Direction& d, double* x, double
 }
 
 bool lens_to_direction(int lens, int size, double x, double y, Direction* d) {
-    const double c = size / 2;
+    const int c = size / 2;
     const double dx = x - c;
     const double dy = y - c;
     const double rho = std::hypot(dx, dy);

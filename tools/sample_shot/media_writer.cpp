@@ -1,5 +1,6 @@
 // Lens movies (H.264 in MOV with PCM or AAC sound) and lens stills (JPEG with EXIF).
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -141,7 +142,7 @@ void write_movie(const std::string& path, const MovieOptions& o) {
 
     Frame vframe = picture_frame(o.width, o.height, AV_PIX_FMT_YUV420P);
     const double seconds = o.sound_seconds >= 0 ? o.sound_seconds : o.frames * 1001.0 / 30000.0;
-    const int64_t total_samples = static_cast<int64_t>(seconds * o.sample_rate + 0.5);
+    const int64_t total_samples = static_cast<int64_t>(std::floor(seconds * o.sample_rate + 0.5));
     const int chunk = aenc && aenc->frame_size > 0 ? aenc->frame_size : 1024;
     int frame_index = 0;
     int64_t sample_index = 0;

@@ -10,7 +10,7 @@ Shot shot_files(const std::string& directory, const ShotOptions& o) {
 }
 
 Shot make_shot(const std::string& directory, const ShotOptions& o) {
-    const Shot shot = shot_files(directory, o);
+    Shot shot = shot_files(directory, o);
     LensRenderer renderer(o.lens_width);
     if (o.stills) {
         write_still(shot.lens1, renderer.render(1, 0), &o.camera);
