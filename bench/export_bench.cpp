@@ -298,7 +298,7 @@ void BM_ExportAgainstFfmpegV360(benchmark::State& state) {
 }
 BENCHMARK(BM_ExportAgainstFfmpegV360)
     ->ArgName("rounds")
-    ->Arg(2)
+    ->Arg(3)
     ->Unit(benchmark::kSecond)
     ->UseManualTime()
     ->Iterations(1);
