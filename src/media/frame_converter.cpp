@@ -13,17 +13,10 @@ extern "C" {
 namespace orbv {
 namespace {
 
-bool is_identity(const PlaneTable& t) {
-    for (int i = 0; i < 256; ++i) {
-        if (t.table[i] != i) return false;
-    }
-    return true;
-}
-
 // The table a plane goes through, or null when it stays as decoded.
 const PlaneTable* effective_table(const PlaneLuts& luts, int plane) {
     const PlaneTable& t = luts.planes[plane];
-    return t.enabled && !is_identity(t) ? &t : nullptr;
+    return t.enabled ? &t : nullptr;
 }
 
 bool usable_map(const FixedPointMap& map) {

@@ -17,7 +17,7 @@ struct PlaneLuts {
 };
 static_assert(sizeof(PlaneTable) == 257 && sizeof(PlaneLuts) == 771, "table layout");
 
-// Tables that add each offset to its plane with saturation; no offset disables a plane.
+// Tables that add each offset to its plane with saturation; no offset, or 0, disables a plane.
 PlaneLuts make_plane_luts(std::optional<int32_t> y_offset, std::optional<int32_t> u_offset,
                           std::optional<int32_t> v_offset);
 
