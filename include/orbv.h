@@ -73,8 +73,10 @@ ORBV_API int32_t ORBV_export(
     int32_t audio_input, const char* datetime, const char* cancel_path, ProgressCallback callback);
 
 /* Writes the sound track of a movie in stereo into the container named by audio_path's
- * extension: AAC in .m4a and .mp4 (bit_rate 0: 192 kb/s), FLAC in .flac, 16-bit PCM in any
- * other (bit_rate 0: the source's). */
+ * extension: AAC in .m4a and .mp4, MP3 in .mp3, Opus in .opus and .ogg (for these bit_rate 0
+ * means 192 kb/s), FLAC in .flac, 16-bit PCM in .wav, .mov and the other containers FFmpeg
+ * can write PCM into (bit_rate 0: the source's). Any other name, or one whose encoder the
+ * build lacks, is refused before any work. */
 ORBV_API int32_t ORBV_get_audio(const char* movie_path, const char* audio_path, int32_t bit_rate,
                                 const char* cancel_path, ProgressCallback callback);
 

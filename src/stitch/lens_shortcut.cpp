@@ -15,7 +15,7 @@ void place_lens_shortcut(const LensTerms& p, int32_t first, int32_t count, const
         const double sin_psi = qx[j] * inv, cos_psi = qy[j] * inv;
         const bool lens1 = theta[j] < kHalfPi;
         const double rho = p.k * (lens1 ? theta[j] : kPi - theta[j]);
-        // lens 1: cos(psi + a0), sin(psi + a0); lens 2: sin(psi - pi/2 + a1), cos(same)
+        // lens 1: cos(psi + lens1_roll), sin(same); lens 2: sin(psi - pi/2 + lens2_roll), cos(same)
         const double c = lens1 ? cos_psi * p.c0 - sin_psi * p.s0 : sin_psi * p.s1 - cos_psi * p.c1;
         const double s = lens1 ? sin_psi * p.c0 + cos_psi * p.s0 : sin_psi * p.c1 + cos_psi * p.s1;
         const double x = p.cx + rho * c;

@@ -21,9 +21,9 @@ struct Pass {
     double strip = 0;   // strip height in rows
     double band_low = 0, band_high = 0;
     double k = 0;  // pixels per radian
-    double a0 = 0, a1 = 0;
-    // Rz(a3) * Rx(a2) * Ry(a4), each coefficient grouped as the rotation formula groups it;
-    // xy is subtracted.
+    double lens1_roll = 0, lens2_roll = 0;
+    // Rz(about_z) * Rx(about_x) * Ry(about_y), each coefficient grouped as the rotation formula
+    // groups it; xy is subtracted.
     double xx = 0, xy = 0, xz = 0, yx = 0, yy = 0, yz = 0, zx = 0, zy = 0, zz = 0;
     // Lens shortcut: allowed only where its error bound holds.
     bool shortcut = false;
@@ -46,8 +46,8 @@ Pass make_pass(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_
     p.band_low = kHalfPi - half_height;
     p.band_high = kHalfPi + half_height;
     p.k = p.radius / kHalfPi;
-    p.a0 = a.lens1_roll;
-    p.a1 = a.lens2_roll;
+    p.lens1_roll = a.lens1_roll;
+    p.lens2_roll = a.lens2_roll;
     const double c2 = std::cos(a.about_x), s2 = std::sin(a.about_x);
     const double c3 = std::cos(a.about_z), s3 = std::sin(a.about_z);
     const double c4 = std::cos(a.about_y), s4 = std::sin(a.about_y);
@@ -60,12 +60,12 @@ Pass make_pass(cv::Size map_size, cv::Size source_size, cv::Point centre, int32_
     p.zx = -c2 * s4;
     p.zy = s2;
     p.zz = c2 * c4;
-    p.c0 = std::cos(p.a0);
-    p.s0 = std::sin(p.a0);
-    p.c1 = std::cos(p.a1);
-    p.s1 = std::sin(p.a1);
-    p.shortcut = std::fabs(p.a0) <= 32 && std::fabs(p.a1) <= 32 && p.radius <= 1e6 &&
-                 std::llabs(p.cx) <= 1000000 && std::llabs(p.cy) <= 1000000 &&
+    p.c0 = std::cos(p.lens1_roll);
+    p.s0 = std::sin(p.lens1_roll);
+    p.c1 = std::cos(p.lens2_roll);
+    p.s1 = std::sin(p.lens2_roll);
+    p.shortcut = std::fabs(p.lens1_roll) <= 32 && std::fabs(p.lens2_roll) <= 32 &&
+                 p.radius <= 1e6 && std::llabs(p.cx) <= 1000000 && std::llabs(p.cy) <= 1000000 &&
                  std::llabs(p.src_h) <= 1000000;
     return p;
 }
@@ -104,11 +104,11 @@ SourcePoint place(const Pass& p, double theta, double psi) {
     }
     if (theta < kHalfPi) {
         const double rho = p.k * theta;
-        const double angle = psi + p.a0;
+        const double angle = psi + p.lens1_roll;
         return {p.cx + rho * std::cos(angle), p.cy + rho * std::sin(angle)};
     }
     const double rho = p.k * (kPi - theta);
-    const double angle = psi - kHalfPi + p.a1;
+    const double angle = psi - kHalfPi + p.lens2_roll;
     return {p.cx + rho * std::sin(angle), (p.cy + p.src_h) + rho * std::cos(angle)};
 }
 
